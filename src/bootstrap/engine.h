@@ -1,0 +1,62 @@
+// The engine context: everything one setup run shares, created by the main program and passed
+// explicitly to every subsystem. Subsystems keep their own state in the members named for them.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/image.h"
+#include "core/variables.h"
+
+namespace orv {
+
+class Trace;
+struct InterpreterState;
+
+// What the main program learns at start (folders always end with a backslash).
+struct StartupState {
+  std::string programPath;
+  std::string programFolder;
+  std::string programBaseName;
+  std::string tempFolder;
+  std::string supportFolder;
+  std::string resourceArchivePath;
+  std::string dataFolder;
+  std::string rawCommandLine;
+  bool silent = false;
+  bool noSplash = false;  // the "update"/"updatesetup" switches
+  std::string logPath;
+  std::string policyPath;
+  std::string selfExtractorPath;
+  std::string cacheOverride;
+  std::vector<std::pair<std::string, std::string>> assignments;  // upper-cased name, value
+  uint64_t stubSize = 0;
+};
+
+struct Engine {
+  StartupState startup;
+  VariableStore vars;
+  SetupImage image;
+  std::unique_ptr<ImageIndex> index;  // built once the image is read
+  Trace* trace = nullptr;             // phase trace (never null once the run starts)
+  int exitCode = 0;
+  bool terminateAtEnd = false;        // single-instance refusal: end by immediate termination
+  std::string msiPath;                // support folder + base name + ".msi"
+
+  // Setup caption: title and logo-off flag are refreshed from TITLE and ZORNLOGO before every line.
+  std::string captionTitle;
+  bool logoOff = false;
+  std::string caption() const;
+
+  // Subsystem state.
+  std::shared_ptr<InterpreterState> interpreter;
+
+  void loadImage(SetupImage img) {
+    image = std::move(img);
+    index = std::make_unique<ImageIndex>(image);
+  }
+};
+
+}  // namespace orv

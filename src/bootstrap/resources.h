@@ -1,0 +1,2 @@
+#pragma once
+#define IDI_SETUP 1

@@ -1,0 +1,27 @@
+#include "script/command.h"
+
+#include "bootstrap/engine.h"
+#include "core/text.h"
+
+namespace orv {
+
+std::string_view CommandContext::command() const {
+  return line_ >= 1 && line_ <= engine_.image.commands.size() ? std::string_view(engine_.image.commands[line_ - 1])
+                                                               : std::string_view();
+}
+
+std::string_view CommandContext::param(size_t n) const { return engine_.index->parameterOfLine(line_ - 1, n); }
+
+std::string CommandContext::expanded(size_t n) const { return engine_.vars.expand(param(n)); }
+
+std::string CommandContext::path(size_t n) const { return engine_.vars.expandPath(param(n)); }
+
+std::string CommandContext::reason() const { return std::string(command()) + " Action"; }
+
+void CommandContext::setResult(std::string_view nameParam, std::string_view value) const {
+  std::string name = stripReference(nameParam);
+  if (name.empty()) name = std::string(nameParam);
+  engine_.vars.defineVariable(name, value, reason());
+}
+
+}  // namespace orv
