@@ -1,0 +1,18 @@
+// The one registry of built-in commands: every command family exports a table of {name, handler}, and
+// the registry builds the dispatch map from all of them. The interpreter never switches on names.
+#pragma once
+#include <span>
+#include <string_view>
+
+#include "script/command.h"
+
+namespace orv {
+
+// Each family's table (one file per family under src/commands/).
+std::span<const CommandEntry> textCommands();        // string and variable commands
+std::span<const CommandEntry> expressionCommands();  // "Evaluate Expression", "Mathematics"
+
+// The handler for a command name, or null when no built-in command has that name.
+CommandHandler findCommand(std::string_view name);
+
+}  // namespace orv
