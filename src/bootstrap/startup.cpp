@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "bootstrap/engine.h"
+#include "bootstrap/engine_cache.h"
 #include "bootstrap/startup_windows.h"
 #include "bootstrap/trace.h"
 #include "core/commandline.h"
@@ -151,7 +152,13 @@ class Startup {
     trace_.line("  </SetupSplash>");
 
     trace_.line("  <RunScript>");
-    runScript(e_);
+    try {
+      runScript(e_);
+    } catch (...) {
+      finishEngineCache(e_);  // the cache work runs even then; the error is reported after it
+      throw;
+    }
+    finishEngineCache(e_);
     trace_.line("  </RunScript>");
     trace_.line("  <Free>");
     e_.index.reset();
