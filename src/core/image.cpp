@@ -200,6 +200,12 @@ std::string_view ImageIndex::parameterOfLine(size_t lineIndex, size_t k) const {
   return parameter(image_.lineIds[lineIndex], k);
 }
 
+size_t ImageIndex::parameterPosition(size_t lineIndex) const {
+  if (lineIndex >= image_.lineIds.size()) return std::string_view::npos;
+  auto it = paramIndex_.find(foldKey(image_.lineIds[lineIndex]));
+  return it == paramIndex_.end() ? std::string_view::npos : it->second;
+}
+
 bool ImageIndex::isDisabled(size_t lineIndex) const {
   return lineIndex < image_.disabled.size() && image_.disabled[lineIndex] == "C";
 }

@@ -60,6 +60,9 @@ class ImageIndex {
   std::string_view parameter(std::string_view lineId, size_t k) const;
   // Same, by zero-based script line index.
   std::string_view parameterOfLine(size_t lineIndex, size_t k) const;
+  // Position of a line's identifier in the parameter table (parameter k is at position + k), or npos;
+  // lets a caller that reads parameters often look the identifier up once.
+  size_t parameterPosition(size_t lineIndex) const;
   bool isDisabled(size_t lineIndex) const;
   // Zero-based line index of an identifier, or -1.
   int64_t lineOfId(std::string_view lineId) const;

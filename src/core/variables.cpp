@@ -15,11 +15,27 @@ void VariableStore::setValue(std::string_view name, std::string_view value) {
   std::lock_guard guard(lock_);
   auto it = index_.find(key);
   if (it != index_.end()) {
-    slots_[it->second].value.assign(value);
+    Slot& slot = slots_[it->second];
+    slot.value.assign(value);
+    if (slot.watched) noteWatchedChangeLocked();
     return;
   }
+  const bool watched = !watchedNames_.empty() && isWatchedLocked(key);
   index_.emplace(std::move(key), slots_.size());
-  slots_.push_back(Slot{std::string(name), std::string(value), true});
+  slots_.push_back(Slot{std::string(name), std::string(value), true, watched});
+  if (watched) noteWatchedChangeLocked();
+}
+
+bool VariableStore::isWatchedLocked(const std::string& foldedName) const {
+  return std::find(watchedNames_.begin(), watchedNames_.end(), foldedName) != watchedNames_.end();
+}
+
+void VariableStore::watch(const std::vector<std::string>& names) {
+  std::lock_guard guard(lock_);
+  watchedNames_.clear();
+  for (const std::string& n : names) watchedNames_.push_back(foldKey(n));
+  for (auto& [key, slot] : index_) slots_[slot].watched = isWatchedLocked(key);
+  noteWatchedChangeLocked();
 }
 
 bool VariableStore::lookup(std::string_view name, std::string& value) const {
@@ -52,7 +68,9 @@ void VariableStore::remove(std::string_view name) {
   auto it = index_.find(key);
   if (it == index_.end()) return;
   Slot& slot = slots_[it->second];
+  if (slot.watched) noteWatchedChangeLocked();
   slot.live = false;
+  slot.watched = false;
   slot.name.clear();
   slot.value.clear();
   index_.erase(it);
@@ -77,6 +95,7 @@ void VariableStore::clear() {
   index_.clear();
   slots_.clear();
   dead_ = 0;
+  noteWatchedChangeLocked();
 }
 
 size_t VariableStore::getAll(std::vector<std::string>& lines) const {

@@ -58,12 +58,21 @@ class VariableStore {
   bool silent() const { return silent_.load(); }
   void setCommandLineNames(std::vector<std::string> upperCaseNames);
 
+  // Change tracking for the few names the interpreter follows before every script line: the counter
+  // moves whenever one of the watched names is written or removed, or the store is cleared, so the
+  // interpreter rereads them only after a change.
+  void watch(const std::vector<std::string>& names);
+  uint64_t watchedChanges() const { return watchedChanges_.load(std::memory_order_acquire); }
+
  private:
   struct Slot {
     std::string name;
     std::string value;
     bool live = false;
+    bool watched = false;
   };
+  bool isWatchedLocked(const std::string& foldedName) const;
+  void noteWatchedChangeLocked() { watchedChanges_.fetch_add(1, std::memory_order_release); }
   std::string expandImpl(std::string_view text, bool quoted) const;
   bool lookup(std::string_view name, std::string& value) const;
   bool isProtected(std::string_view name, std::string_view reason) const;
@@ -75,6 +84,8 @@ class VariableStore {
   size_t dead_ = 0;
   std::atomic<bool> silent_{false};
   std::vector<std::string> commandLineNames_;  // folded
+  std::vector<std::string> watchedNames_;      // folded
+  std::atomic<uint64_t> watchedChanges_{0};
 };
 
 // "$NAME$" -> "NAME" when the text begins with "$" and its next "$" is its last character; else empty.
