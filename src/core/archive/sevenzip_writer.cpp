@@ -255,4 +255,23 @@ std::vector<uint8_t> writeCopyArchive(const std::vector<WriterEntry>& entries, c
   return std::move(out.bytes);
 }
 
+void refreshHeaderCrcs(std::vector<uint8_t>& a) {
+  if (a.size() < kSignatureHeaderSize) return;
+  auto le = [&](size_t at, int n) {
+    uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | a[at + i];
+    return v;
+  };
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) a[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  const uint64_t room = a.size() - kSignatureHeaderSize, offset = le(12, 8), size = le(20, 8);
+  if (offset <= room && size <= room - offset) {
+    const auto header = std::span<const uint8_t>(a).subspan(static_cast<size_t>(kSignatureHeaderSize + offset),
+                                                            static_cast<size_t>(size));
+    put32(28, crc32(header));
+  }
+  put32(8, crc32(std::span<const uint8_t>(a).subspan(12, 20)));
+}
+
 }  // namespace orv::archive

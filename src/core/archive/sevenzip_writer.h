@@ -34,4 +34,8 @@ class ArchiveOutput {
 void writeCopyArchive(const std::vector<WriterEntry>& entries, const WriterOptions& options, ArchiveOutput& out);
 std::vector<uint8_t> writeCopyArchive(const std::vector<WriterEntry>& entries, const WriterOptions& options = {});
 
+// Recomputes the CRCs of the start header and (when it lies inside) the header of edited archive bytes,
+// so tests and the fuzzer can hand damaged headers to the parser past its CRC checks.
+void refreshHeaderCrcs(std::vector<uint8_t>& archive);
+
 }  // namespace orv::archive
