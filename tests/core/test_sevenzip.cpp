@@ -513,10 +513,11 @@ TEST(EntryPath, KeepsEntriesInsideTheTargetFolder) {
   };
   for (const auto& c : cases) {
     const auto out = safeRelativePath(c.name);
-    if (c.safe)
+    if (c.safe) {
       EXPECT_EQ(out, std::optional<std::string>(c.safe)) << c.name;
-    else
+    } else {
       EXPECT_FALSE(out.has_value()) << c.name << " -> " << out.value_or("");
+    }
   }
 }
 

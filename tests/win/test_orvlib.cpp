@@ -305,7 +305,9 @@ TEST_F(OrvLibTest, PasswordsThatAreMissingOrWrong) {
     const Outcome o = extract(r);
     EXPECT_EQ(o.ok, c.error == 0 ? 1 : 0);
     EXPECT_EQ(o.error, c.error);
-    if (c.error) EXPECT_FALSE(fileExists(target_ + "text.txt"));
+    if (c.error) {
+      EXPECT_FALSE(fileExists(target_ + "text.txt"));
+    }
     deleteTree(target_);
   }
 }

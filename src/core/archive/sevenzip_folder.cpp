@@ -90,11 +90,18 @@ std::string methodName(uint64_t method) {
 FolderStream::FolderStream(ArchiveInput& input, const StreamsInfo& streams, size_t folderIndex,
                            const std::u16string* password)
     : input_(input), streams_(streams), folder_(streams.folders.at(folderIndex)), password_(password) {
-  main_ = &decoderFor(folder_.mainCoder);
+  try {
+    main_ = &decoderFor(folder_.mainCoder);
+  } catch (...) {
+    releaseSources();
+    throw;
+  }
   left_ = folder_.unpackSize();
 }
 
-FolderStream::~FolderStream() {
+FolderStream::~FolderStream() { releaseSources(); }
+
+void FolderStream::releaseSources() {
   while (!sources_.empty()) sources_.pop_back();
 }
 

@@ -26,6 +26,7 @@ class FolderStream {
  private:
   ByteSource& decoderFor(uint32_t coder);
   ByteSource& packedStream(uint32_t inIndex);
+  void releaseSources();  // consumers before the sources they read
 
   ArchiveInput& input_;
   const StreamsInfo& streams_;
