@@ -9,6 +9,7 @@
 
 #include "core/image.h"
 #include "core/variables.h"
+#include "script/dialog.h"
 
 namespace orv {
 
@@ -52,6 +53,9 @@ struct Engine {
 
   // Subsystem state.
   std::shared_ptr<InterpreterState> interpreter;
+  // Shows a wizard page for "Display Dialog"; until the page runtime sets it, every page answers as in
+  // a silent run (Next when modal).
+  DialogPresenter showDialog;
 
   void loadImage(SetupImage img) {
     image = std::move(img);

@@ -16,8 +16,8 @@ void VariableStore::setValue(std::string_view name, std::string_view value) {
   auto it = index_.find(key);
   if (it != index_.end()) {
     Slot& slot = slots_[it->second];
+    if (slot.watched && slot.value != value) noteWatchedChangeLocked();
     slot.value.assign(value);
-    if (slot.watched) noteWatchedChangeLocked();
     return;
   }
   const bool watched = !watchedNames_.empty() && isWatchedLocked(key);

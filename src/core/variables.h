@@ -59,8 +59,8 @@ class VariableStore {
   void setCommandLineNames(std::vector<std::string> upperCaseNames);
 
   // Change tracking for the few names the interpreter follows before every script line: the counter
-  // moves whenever one of the watched names is written or removed, or the store is cleared, so the
-  // interpreter rereads them only after a change.
+  // moves whenever one of the watched names gets another value or is removed, or the store is cleared,
+  // so the interpreter rereads them only after a change.
   void watch(const std::vector<std::string>& names);
   uint64_t watchedChanges() const { return watchedChanges_.load(std::memory_order_acquire); }
 

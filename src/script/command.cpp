@@ -2,6 +2,7 @@
 
 #include "bootstrap/engine.h"
 #include "core/text.h"
+#include "script/interpreter_state.h"
 
 namespace orv {
 
@@ -10,7 +11,13 @@ std::string_view CommandContext::command() const {
                                                                : std::string_view();
 }
 
-std::string_view CommandContext::param(size_t n) const { return engine_.index->parameterOfLine(line_ - 1, n); }
+std::string_view CommandContext::param(size_t n) const {
+  // While the script runs, the identifier's position was looked up once per line.
+  if (const InterpreterState* run = engine_.interpreter.get(); run && run->script && line_ >= 1 &&
+                                                               line_ <= run->script->parameterBase.size())
+    return run->script->param(line_ - 1, n);
+  return engine_.index->parameterOfLine(line_ - 1, n);
+}
 
 std::string CommandContext::expanded(size_t n) const { return engine_.vars.expand(param(n)); }
 

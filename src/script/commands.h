@@ -11,6 +11,7 @@ namespace orv {
 // Each family's table (one file per family under src/commands/).
 std::span<const CommandEntry> textCommands();        // string and variable commands
 std::span<const CommandEntry> expressionCommands();  // "Evaluate Expression", "Mathematics"
+std::span<const CommandEntry> dialogCommands();      // "Display Dialog" (the wizard page runtime)
 
 // The handler for a command name, or null when no built-in command has that name.
 CommandHandler findCommand(std::string_view name);

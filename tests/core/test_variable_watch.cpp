@@ -24,6 +24,8 @@ TEST(VariableWatchTest, CountsChangesOfWatchedNamesOnly) {
   EXPECT_FALSE(changed());
   vars.setValue("title", "new");  // names ignore case
   EXPECT_TRUE(changed());
+  vars.setValue("TITLE", "new");  // the same value again is no change
+  EXPECT_FALSE(changed());
   vars.defineVariable("SILENT", "TRUE", "Initialization");  // a watched name written for the first time
   EXPECT_TRUE(changed());
   vars.remove("Silent");

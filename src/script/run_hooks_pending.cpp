@@ -1,0 +1,16 @@
+// Stand-ins for the work of subsystems not built yet; see run_hooks.h. Each does nothing, which is what
+// a first-time run without languages, plug-ins or shown pages needs.
+#include "script/run_hooks.h"
+
+namespace orv {
+
+void bootstrapMaintenance(Engine&) {}
+void removeResumeEntries(Engine&) {}
+void applyCacheOverride(Engine&, std::string_view) {}
+void refreshMaintenanceLinks(Engine&) {}
+void chooseLanguage(Engine&) {}
+void applyLanguage(Engine&, std::string_view) {}
+void refreshProgressDisplay(Engine&, std::string_view, int64_t) {}
+void runPluginCommand(CommandContext&) {}
+
+}  // namespace orv
