@@ -64,6 +64,13 @@ bool lineConditionHolds(const CommandContext& line) {
     if (code == "0") result = numeric ? ln == rn : l == r;
     if (code == "2") result = numeric ? ln > rn : l > r;
     if (code == "4") result = numeric ? ln == rn : equalsNoCase(l, r);
+    if (code == "6") {  // versions: a component before a "." must be an integer
+      for (const std::string& v : {l, r}) {
+        const auto parts = split(v, ".");
+        for (size_t i = 0; i + 1 < parts.size(); ++i)
+          if (int64_t n; !parseInt64(parts[i], n)) throw ScriptError("'" + parts[i] + "' is not a valid integer value");
+      }
+    }
   }
   return result != isTrueText(line.param(4));
 }
