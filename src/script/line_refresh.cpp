@@ -16,7 +16,7 @@ bool sameSecond(const SYSTEMTIME& a, const SYSTEMTIME& b) {
          a.wMonth == b.wMonth && a.wYear == b.wYear;
 }
 
-std::string formatted(int (*format)(LCID, DWORD, const SYSTEMTIME*, LPCWSTR, LPWSTR, int), DWORD flags,
+std::string formatted(int(WINAPI* format)(LCID, DWORD, const SYSTEMTIME*, LPCWSTR, LPWSTR, int), DWORD flags,
                       const SYSTEMTIME& when) {
   wchar_t buffer[128];
   const int n = format(LOCALE_USER_DEFAULT, flags, &when, nullptr, buffer, 128);
@@ -43,10 +43,8 @@ bool ClockTexts::update() {
 LineRefresh::LineRefresh(Engine& engine) : e_(engine) {
   e_.vars.watch({"LOGGED", "SILENT", "TITLE", "ZORNLOGO", "OVERRIDECACHE", "DATE", "TIME", "LANGUAGE", "ALLUSERS",
                  "UNINSTALLLINK", "ENGINECACHE", "ZORN_IsCancelled", "ABORT", "PROGRESS", "PROGRESSTEXT"});
-  cacheOverride_ = e_.vars.getValue("OVERRIDECACHE");
-  language_ = e_.vars.getValue("LANGUAGE");
-  progressText_ = e_.vars.getValue("PROGRESSTEXT");
-  progress_ = toInt64Or(e_.vars.getValue("PROGRESS"), 0);
+  // The values seen last start as the engine's own state (no override, no language loaded, an empty
+  // progress display), so a value preset on the command line is applied before the first line.
 }
 
 void LineRefresh::settings() {
