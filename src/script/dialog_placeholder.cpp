@@ -9,17 +9,6 @@
 
 namespace orv {
 
-std::string dialogResultText(const DialogAnswer& answer) {
-  switch (answer.result) {
-    case DialogResult::NotModal: return "NOTMODAL";
-    case DialogResult::Cancel: return "CANCEL";
-    case DialogResult::Next: return "NEXT";
-    case DialogResult::Back: return "BACK";
-    case DialogResult::Custom: return upper(answer.customName);
-  }
-  return {};
-}
-
 namespace {
 
 // A condition variable whose truth equals the skip value leaves the page out.
