@@ -8,13 +8,16 @@
 #include <vector>
 
 #include "core/image.h"
+#include "core/mathematics.h"
 #include "core/variables.h"
 #include "script/dialog.h"
+#include "script/worker.h"
 
 namespace orv {
 
 class Trace;
 struct InterpreterState;
+class MainWindow;
 
 // What the main program learns at start (folders always end with a backslash).
 struct StartupState {
@@ -56,6 +59,17 @@ struct Engine {
   // Shows a wizard page for "Display Dialog"; until the page runtime sets it, every page answers as in
   // a silent run (Next when modal).
   DialogPresenter showDialog;
+  // Background work: the wait loop's and the watchdogs' state (script/worker.cpp).
+  WorkerProtocolState workers;
+  // The hidden main window (ui/main_window.h), created on first use on the UI thread.
+  std::shared_ptr<MainWindow> hiddenMainWindow;
+
+  // The "Mathematics" pseudo-random generator (all 0 at start).
+  RandomGenerator random;
+  // Settings "Set Variable" hands to the subsystems that read them later: the web download time-out in
+  // seconds (ZORN_TIMEOUT), and the variables saved with the selections for maintenance runs.
+  int32_t downloadTimeoutSeconds = 10;
+  std::vector<std::string> persistentVariables;
 
   void loadImage(SetupImage img) {
     image = std::move(img);
