@@ -19,6 +19,9 @@ inline constexpr uint64_t kMethodBcjX86 = 0x03030103;
 inline constexpr uint64_t kMethodBcj2 = 0x0303011B;
 inline constexpr uint64_t kMethodAes = 0x06F10701;
 
+// An `outSize` of kUnknownSize lets an LZMA or LZMA2 stream end at its own end mark.
+inline constexpr uint64_t kUnknownSize = UINT64_MAX;
+
 std::unique_ptr<ByteSource> makeLzmaDecoder(std::span<const uint8_t> props, ByteSource& in, uint64_t outSize);
 std::unique_ptr<ByteSource> makeLzma2Decoder(std::span<const uint8_t> props, ByteSource& in, uint64_t outSize);
 std::unique_ptr<ByteSource> makeBcjX86Decoder(ByteSource& in);
