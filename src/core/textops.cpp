@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 #include "core/text.h"
 #include "core/variables.h"
@@ -72,12 +73,27 @@ int64_t occurrence(const std::u32string& text, const std::u32string& what, bool 
   return at == std::u32string::npos ? 0 : static_cast<int64_t>(at) + 1;
 }
 
-std::string characters(const std::u32string& text, int64_t start, int64_t count) {
-  const auto length = static_cast<int64_t>(text.size());
+// Byte offset of every character of a UTF-8 text, and of its end; the parts are cut from the original
+// bytes, so a malformed byte comes back as it was.
+std::vector<size_t> characterOffsets(std::string_view text) {
+  std::vector<size_t> offsets;
+  offsets.reserve(text.size() + 1);
+  for (size_t i = 0; i < text.size();) {
+    offsets.push_back(i);
+    decodeUtf8(text, i);
+  }
+  offsets.push_back(text.size());
+  return offsets;
+}
+
+// `count` characters from the 1-based character `start` (a start before the first counts as the first).
+std::string characters(std::string_view text, const std::vector<size_t>& offsets, int64_t start, int64_t count) {
+  const auto length = static_cast<int64_t>(offsets.size()) - 1;
   start = std::max<int64_t>(start, 1);
   if (count <= 0 || start > length) return {};
-  count = std::min(count, length - start + 1);
-  return fromUtf32(std::u32string_view(text).substr(static_cast<size_t>(start - 1), static_cast<size_t>(count)));
+  const int64_t end = start - 1 + std::min(count, length - start + 1);
+  const size_t from = offsets[static_cast<size_t>(start - 1)];
+  return std::string(text.substr(from, offsets[static_cast<size_t>(end)] - from));
 }
 
 }  // namespace
@@ -95,6 +111,57 @@ int32_t toInt32OrThrow(std::string_view text) {
   if (!value) throw ConversionError(text);
   return *value;
 }
+
+namespace {
+
+constexpr std::string_view kNewlineToken = "$NEWLINE$";
+
+// Byte ranges of the "$NEWLINE$" tokens of a text, in order.
+std::vector<size_t> newlineTokens(std::string_view text) {
+  std::vector<size_t> starts;
+  for (size_t at = text.find(kNewlineToken); at != std::string_view::npos; at = text.find(kNewlineToken, at + 1))
+    if (starts.empty() || at >= starts.back() + kNewlineToken.size()) starts.push_back(at);
+  return starts;
+}
+
+// Whether the byte position lies strictly inside one of the tokens (not at its first byte).
+bool insideToken(const std::vector<size_t>& tokens, size_t position) {
+  auto after = std::upper_bound(tokens.begin(), tokens.end(), position);
+  if (after == tokens.begin()) return false;
+  const size_t start = *(after - 1);
+  return position > start && position < start + kNewlineToken.size();
+}
+
+size_t nextCharacter(std::string_view text, size_t position) {
+  decodeUtf8(text, position);
+  return position;
+}
+
+// Replaces matches that leave every "$NEWLINE$" token whole: a match may cover tokens but never
+// begin or end inside one (so "line" cannot eat into a line break).
+std::string replaceKeepingTokens(std::string_view text, std::string_view what, std::string_view with,
+                                 bool ignoreCase, bool everyOccurrence) {
+  if (what.empty()) return std::string(text);
+  const std::vector<size_t> tokens = newlineTokens(text);
+  std::string out;
+  size_t copied = 0, from = 0;
+  while (from < text.size()) {
+    const Match m = findMatch(text, what, from, ignoreCase);
+    if (m.position == std::string_view::npos) break;
+    if (insideToken(tokens, m.position) || insideToken(tokens, m.position + m.length)) {
+      from = nextCharacter(text, m.position);
+      continue;
+    }
+    out.append(text.substr(copied, m.position - copied));
+    out.append(with);
+    copied = from = m.position + m.length;
+    if (!everyOccurrence) break;
+  }
+  out.append(text.substr(copied));
+  return out;
+}
+
+}  // namespace
 
 std::string replaceText(std::string_view text, std::string_view what, std::string_view with, bool ignoreCase,
                         bool everyOccurrence) {
@@ -115,7 +182,8 @@ std::string replaceText(std::string_view text, std::string_view what, std::strin
 
 std::string replaceStringValue(std::string_view value, std::string_view what, std::string_view with,
                                bool ignoreCase, bool everyOccurrence) {
-  return replaceText(newlineToText(value), newlineToText(what), newlineToText(with), ignoreCase, everyOccurrence);
+  return replaceKeepingTokens(newlineToText(value), newlineToText(what), newlineToText(with), ignoreCase,
+                              everyOccurrence);
 }
 
 std::string driveOf(std::string_view path) {
@@ -157,10 +225,10 @@ std::string extractPathPart(std::string_view path, int64_t part) {
 
 ParsedParts parseString(std::string_view source, std::string_view delimiter, int64_t method, bool trimParts,
                         bool ignoreCase) {
-  const std::u32string text = toUtf32(source);
+  const std::vector<size_t> offsets = characterOffsets(source);
   const std::u32string searchText = searchForm(source, ignoreCase);
   const std::u32string searchDelimiter = searchForm(delimiter, ignoreCase);
-  const auto length = static_cast<int64_t>(text.size());
+  const auto length = static_cast<int64_t>(offsets.size()) - 1;
 
   // The split: first part = characters 1 to P - J, second part = from character P + K.
   int64_t p = 0;
@@ -197,8 +265,8 @@ ParsedParts parseString(std::string_view source, std::string_view delimiter, int
 
   ParsedParts parts;
   if (p == 0) return parts;
-  parts.before = characters(text, 1, p - j);
-  parts.after = characters(text, p + k, length);
+  parts.before = characters(source, offsets, 1, p - j);
+  parts.after = characters(source, offsets, p + k, length);
   if (trimParts) {
     parts.before = trim(parts.before);
     parts.after = trim(parts.after);

@@ -29,7 +29,8 @@ std::string replaceText(std::string_view text, std::string_view what, std::strin
                         bool everyOccurrence);
 
 // "Replace String": value, search text and replacement with their line breaks as "$NEWLINE$" tokens
-// first, so a multi-line value keeps its line breaks as tokens.
+// first, so a multi-line value keeps its line breaks as tokens. A match that would begin or end inside
+// a token is passed over, so a search for "line" or "NEW" never breaks a line break apart.
 std::string replaceStringValue(std::string_view value, std::string_view what, std::string_view with,
                                bool ignoreCase, bool everyOccurrence);
 

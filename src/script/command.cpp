@@ -3,6 +3,7 @@
 #include "bootstrap/engine.h"
 #include "core/text.h"
 #include "script/interpreter_state.h"
+#include "script/run_hooks.h"
 
 namespace orv {
 
@@ -26,9 +27,21 @@ std::string CommandContext::path(size_t n) const { return engine_.vars.expandPat
 std::string CommandContext::reason() const { return std::string(command()) + " Action"; }
 
 void CommandContext::setResult(std::string_view nameParam, std::string_view value) const {
+  engine_.vars.defineVariable(variableName(nameParam), value, reason());
+}
+
+std::string CommandContext::localized(size_t n, int k) const {
+  if (engine_.vars.getValue("LANGUAGE").empty()) return std::string(param(n));
+  return localizeText(engine_, param(n), param(0), k);
+}
+
+void CommandContext::defineIfMissing(std::string_view name) const {
+  if (!name.empty() && !engine_.vars.exists(name)) engine_.vars.defineVariable(upper(name), "", reason());
+}
+
+std::string CommandContext::variableName(std::string_view nameParam) {
   std::string name = stripReference(nameParam);
-  if (name.empty()) name = std::string(nameParam);
-  engine_.vars.defineVariable(name, value, reason());
+  return name.empty() ? std::string(nameParam) : name;
 }
 
 }  // namespace orv

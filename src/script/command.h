@@ -27,6 +27,13 @@ class CommandContext {
   std::string_view param(size_t n) const;  // unexpanded; 0 gives the line identifier
   std::string expanded(size_t n) const;    // $NAME$ expansion
   std::string path(size_t n) const;        // expansion with doubled backslashes collapsed
+  // param(n) as the line's k-th localizable text: its translation while a language is set (LANGUAGE
+  // not empty), else param(n) itself; unexpanded.
+  std::string localized(size_t n, int k) const;
+  // Defines the variable (upper-cased name, empty value) when no variable of that name exists yet.
+  void defineIfMissing(std::string_view name) const;
+  // The variable a name parameter names: NAME for "$NAME$", else the parameter itself.
+  static std::string variableName(std::string_view nameParam);
   // Writes a result variable named by a parameter text ("NAME" or "$NAME$"), with the reason
   // command + " Action".
   void setResult(std::string_view nameParam, std::string_view value) const;

@@ -3,6 +3,7 @@
 // (delete a function there when writing the real one).
 #pragma once
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace orv {
@@ -26,8 +27,18 @@ void refreshMaintenanceLinks(Engine& engine);
 void chooseLanguage(Engine& engine);
 // Before a line, when LANGUAGE differs from the value seen last: load its translations.
 void applyLanguage(Engine& engine, std::string_view language);
+// The translation of the k-th localizable text of the thing named by key (a script line's identifier),
+// or the text itself; commands call it only while LANGUAGE is set.
+std::string localizeText(Engine& engine, std::string_view text, std::string_view key, int k);
 
-// Wizard pages: before a line, when PROGRESS or PROGRESSTEXT changed, while a page is shown.
+// Native engine.
+// "Set Variable" gives NATIVE_LOGGING a value other than its current one: the undo log follows it
+// (flushing pending records first). Returns the value to store; a location the log cannot use gives
+// the empty text (the default location).
+std::string nativeLoggingChanging(Engine& engine, std::string_view value);
+
+// Wizard pages: before a line, when PROGRESS or PROGRESSTEXT changed, while a page is shown; and at once
+// when "Set Variable" writes either of them.
 void refreshProgressDisplay(Engine& engine, std::string_view text, int64_t position);
 
 // Plug-in commands: a line whose command is in the image's plug-in command list.

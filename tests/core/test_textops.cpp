@@ -60,6 +60,27 @@ TEST(ReplaceTest, MultiLineValuesKeepNewlineTokens) {
   EXPECT_EQ(replaceStringValue("a b", " ", "\r\n", false, true), "a$NEWLINE$b");
 }
 
+TEST(ReplaceTest, MatchesNeverBreakALineBreakToken) {
+  struct Case {
+    const char* value;
+    const char* what;
+    bool ignoreCase;
+    bool every;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"line one\r\nLine two", "line", true, true, "X one$NEWLINE$X two"},
+      {"one\r\ntwo", "NEW", false, true, "one$NEWLINE$two"},
+      {"one\r\ntwo", "e$NEW", false, true, "one$NEWLINE$two"},  // would begin outside, end inside
+      {"one\r\nLINE", "LINE", false, false, "one$NEWLINE$X"},   // the first whole match counts
+      {"one$NEWLINE$two", "one$NEWLINE$", false, true, "Xtwo"},   // covering a whole token is fine
+      {"a\r\n\r\nb", "\r\n", false, true, "aXXb"},
+      {"$NEWLINE$NEWLINE$", "NEWLINE", false, true, "$NEWLINE$X$"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(replaceStringValue(c.value, c.what, "X", c.ignoreCase, c.every), c.expected) << c.value << " / " << c.what;
+}
+
 TEST(ExtractPathTest, TakesEachPart) {
   struct Case {
     const char* path;
@@ -121,6 +142,7 @@ TEST(ParseStringTest, SplitsByEachMethod) {
       {"äöü;ß", ";", 0, "äöü", "ß"},  // characters, not bytes
       {"äöüß", "2", 2, "äö", "üß"},
       {"äöüß", "1", 3, "äöü", "ß"},
+      {"a\xff;b\xfe", ";", 0, "a\xff", "b\xfe"},  // malformed bytes come back unchanged
   };
   for (const auto& c : cases) {
     const ParsedParts parts = parseString(c.source, c.delimiter, c.method, false, false);
