@@ -8,6 +8,7 @@
 #include "bootstrap/engine_cache.h"
 #include "bootstrap/startup.h"
 #include "bootstrap/trace.h"
+#include "core/expression.h"
 #include "core/text.h"
 #include "platform/files.h"
 #include "platform/strings.h"
@@ -380,7 +381,7 @@ void finishIfMediumRemoved(Engine& e) {
 
 // Checks the script; a rejected one ends the process at once, showing nothing.
 void checkOrTerminate(Engine& e, InterpreterState& s) {
-  const ScriptCheck check = checkScript(e.image, *e.index, e.vars, s.tables);
+  const ScriptCheck check = checkScript(e.image, *e.index, e.vars, s.tables, expressionParses);
   if (!check.accepted()) TerminateProcess(GetCurrentProcess(), kExitScriptRejected);
 }
 
