@@ -296,6 +296,8 @@ Decoder::Stop Decoder::decode(const uint8_t*& inRef, const uint8_t* inEnd, bool 
   unsigned state = state_;
   uint32_t rep0 = reps_[0], rep1 = reps_[1], rep2 = reps_[2], rep3 = reps_[3];
   Stop stop = Stop::Limit;
+  // The byte before `pos`, which selects the literal coder; zero at the start of the data.
+  unsigned prevByte = pos > 0 ? dic[pos - 1] : full ? dic[windowSize - 1] : 0;
 
   while (pos < limit) {
     if (inEnd - rc.in < kMaxSymbolInput) {
@@ -308,17 +310,11 @@ Decoder::Stop Decoder::decode(const uint8_t*& inRef, const uint8_t* inEnd, bool 
     const unsigned posState = processed & pbMask;
 
     if (rc.bit(probs[kIsMatch + state * kPosStatesMax + posState]) == 0) {
-      unsigned prevByte = 0;
-      if (pos > 0)
-        prevByte = dic[pos - 1];
-      else if (full)
-        prevByte = dic[windowSize - 1];
       uint16_t* lit = probs + kLiteral +
                       kLiteralCoderSize * ((((processed & lpMask) << lc) + (prevByte >> (8 - lc))));
       unsigned symbol = 1;
       if (state < kLiteralStates) {
-        do symbol = (symbol << 1) | rc.bit(lit[symbol]);
-        while (symbol < 0x100);
+        for (int i = 0; i < 8; ++i) symbol = (symbol << 1) | rc.bit(lit[symbol]);
       } else {
         // After a match the byte at rep0 steers the first bits until one differs from it.
         unsigned matchByte = dic[sourceOf(pos, rep0, windowSize)];
@@ -331,7 +327,8 @@ Decoder::Stop Decoder::decode(const uint8_t*& inRef, const uint8_t* inEnd, bool 
           offset &= b ? matchBit : ~matchBit;
         } while (symbol < 0x100);
       }
-      dic[pos++] = static_cast<uint8_t>(symbol);
+      prevByte = static_cast<uint8_t>(symbol);
+      dic[pos++] = prevByte;
       ++processed;
       state = state < 4 ? 0 : state < 10 ? state - 3 : state - 6;
       continue;
@@ -357,8 +354,8 @@ Decoder::Stop Decoder::decode(const uint8_t*& inRef, const uint8_t* inEnd, bool 
         if (rc.bit(probs[kIsRep0Long + state * kPosStatesMax + posState]) == 0) {
           // A single byte from rep0.
           state = state < kLiteralStates ? 9 : 11;
-          dic[pos] = dic[sourceOf(pos, rep0, windowSize)];
-          ++pos;
+          prevByte = dic[sourceOf(pos, rep0, windowSize)];
+          dic[pos++] = prevByte;
           ++processed;
           continue;
         }
@@ -386,6 +383,7 @@ Decoder::Stop Decoder::decode(const uint8_t*& inRef, const uint8_t* inEnd, bool 
     const size_t n = std::min<size_t>(len, limit - pos);
     copyMatch(dic, windowSize, pos, rep0, n);
     pos += n;
+    prevByte = dic[pos - 1];
     processed += static_cast<uint32_t>(n);
     pendingLen = len - static_cast<unsigned>(n);
   }
