@@ -226,6 +226,10 @@ ORV_ALWAYS_INLINE void copyMatch(uint8_t* dic, size_t windowSize, size_t pos, ui
   uint8_t* dst = dic + pos;
   if (src < pos) {
     const uint8_t* s = dic + src;
+    if (pos - src == 1) {  // a run of one byte value, common in binaries
+      std::memset(dst, *s, n);
+      return;
+    }
     if (pos - src >= 8) {
       // Eight bytes at a time: each block reads bytes written at least one block earlier.
       while (n >= 8) {
