@@ -324,6 +324,12 @@ class MessageBoxWatch {
   std::thread watcher_;
 };
 
+bool canShowWindows() {
+  const HWND probe = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  if (probe) DestroyWindow(probe);
+  return probe != nullptr;
+}
+
 TEST_F(WorkerTest, CancelledStepFollowsAbortOnError) {
   struct Case {
     const char *silent, *abortOnError, *abortedBefore;
@@ -338,8 +344,15 @@ TEST_F(WorkerTest, CancelledStepFollowsAbortOnError) {
       {"FALSE", "FALSE", "FALSE", false, "TRUE", 1},
       {"FALSE", "TRUE", "FALSE", true, "FALSE", 1},
   };
+  // Without a desktop (a display-less Wine) no message box can appear; those rows need one.
+  const bool desktop = canShowWindows();
+  bool skipped = false;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.silent) + " " + c.abortOnError + " " + c.abortedBefore);
+    if (c.boxes && !desktop) {
+      skipped = true;
+      continue;
+    }
     set("SILENT", c.silent);
     set("ABORTONERROR", c.abortOnError);
     set("ABORTEDONERROR", c.abortedBefore);
@@ -353,6 +366,7 @@ TEST_F(WorkerTest, CancelledStepFollowsAbortOnError) {
       EXPECT_EQ(boxes.text, "Setup cancelled");
     }
   }
+  if (skipped) GTEST_SKIP() << "no desktop: the rows that show the message were not run";
 }
 
 TEST_F(WorkerTest, PumpOneMessageHandlesOneMessageUnlessSilent) {
