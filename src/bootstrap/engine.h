@@ -18,6 +18,7 @@ namespace orv {
 class Trace;
 struct InterpreterState;
 class MainWindow;
+struct NativeEngineState;
 
 // What the main program learns at start (folders always end with a backslash).
 struct StartupState {
@@ -63,6 +64,9 @@ struct Engine {
   WorkerProtocolState workers;
   // The hidden main window (ui/main_window.h), created on first use on the UI thread.
   std::shared_ptr<MainWindow> hiddenMainWindow;
+  // The native installation engine: deferred queue, pending undo records, platform text
+  // (engines/native_state.h), created on first use.
+  std::shared_ptr<NativeEngineState> native;
 
   // The "Mathematics" pseudo-random generator (all 0 at start).
   RandomGenerator random;

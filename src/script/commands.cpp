@@ -13,7 +13,8 @@ using Registry = std::unordered_map<std::string_view, CommandHandler>;
 // look-up, in every build.
 Registry buildRegistry() {
   Registry registry;
-  for (std::span<const CommandEntry> family : {textCommands(), expressionCommands(), dialogCommands()}) {
+  for (std::span<const CommandEntry> family : {textCommands(), expressionCommands(), dialogCommands(), installCommands(),
+                                                 fileActionCommands(), registryActionCommands(), shortcutCommands()}) {
     for (const CommandEntry& entry : family) {
       if (!registry.emplace(entry.name, entry.handler).second)
         throw std::logic_error("Command registered twice: " + std::string(entry.name));

@@ -12,6 +12,11 @@ namespace orv {
 std::span<const CommandEntry> textCommands();        // string and variable commands
 std::span<const CommandEntry> expressionCommands();  // "Evaluate Expression", "Mathematics"
 std::span<const CommandEntry> dialogCommands();      // "Display Dialog" (the wizard page runtime)
+// Installation actions handed to the installation engines.
+std::span<const CommandEntry> installCommands();         // files, assemblies, services, ODBC
+std::span<const CommandEntry> fileActionCommands();      // folders, deletions, copies, INI files
+std::span<const CommandEntry> registryActionCommands();  // "Write Registry", "Set Environment"
+std::span<const CommandEntry> shortcutCommands();        // "Create Shortcut", "Create File Type"
 
 // The handler for a command name, or null when no built-in command has that name.
 CommandHandler findCommand(std::string_view name);

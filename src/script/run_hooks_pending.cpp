@@ -11,7 +11,6 @@ void refreshMaintenanceLinks(Engine&) {}
 void chooseLanguage(Engine&) {}
 void applyLanguage(Engine&, std::string_view) {}
 std::string localizeText(Engine&, std::string_view text, std::string_view, int) { return std::string(text); }
-std::string nativeLoggingChanging(Engine&, std::string_view value) { return std::string(value); }
 void refreshProgressDisplay(Engine&, std::string_view, int64_t) {}
 void runPluginCommand(CommandContext&) {}
 
