@@ -50,6 +50,7 @@ struct SevenZipArchive::Impl {
   std::vector<Location> locations;
   std::optional<std::u16string> password;  // the one that opened the header, or the one asked for data
   bool askedForDataPassword = false;
+  uint64_t headerOffset = 0;  // packed streams end here
 
   Impl(ArchiveInput& in, PasswordSupplier pw, ArchiveLimits lim)
       : input(in), supplier(std::move(pw)), limits(lim) {}
@@ -74,11 +75,12 @@ struct SevenZipArchive::Impl {
     if (start.nextHeaderSize == 0) return;  // an archive without entries
     if (start.nextHeaderSize > limits.maxHeaderSize)
       throw ArchiveError(ArchiveErrorKind::Unsupported, "the archive header is too large");
+    headerOffset = start.nextHeaderOffset;
     const auto bytes = readBytes(start.nextHeaderOffset, start.nextHeaderSize);
     if (crc32(bytes) != start.nextHeaderCrc) corrupt("the archive header is damaged");
     if (bytes[0] == kEncodedHeader) {
       size_t pos = 1;
-      const StreamsInfo packed = parseStreamsInfo(bytes, pos, input.size(), limits);
+      const StreamsInfo packed = parseStreamsInfo(bytes, pos, headerOffset, limits);
       if (packed.folders.size() != 1) corrupt("a packed header must be one folder");
       header = decodePackedHeader(packed);
     } else {
@@ -89,7 +91,7 @@ struct SevenZipArchive::Impl {
 
   Header parsePlainHeader(std::span<const uint8_t> bytes) {
     if (bytes.empty() || bytes[0] != kHeader) corrupt("the archive header is damaged");
-    return parseHeader(bytes.subspan(1), input.size(), limits);
+    return parseHeader(bytes.subspan(1), headerOffset, limits);
   }
 
   std::vector<uint8_t> decodeWholeFolder(const StreamsInfo& si, const std::u16string* pw) {

@@ -107,11 +107,12 @@ struct StartHeader {
 // Checks the signature, version and CRC of the first 32 bytes and that the header lies inside the input.
 StartHeader parseSignatureHeader(std::span<const uint8_t, kSignatureHeaderSize> bytes, uint64_t inputSize);
 
-// Parses StreamsInfo (after its property id); pack streams must lie inside the input.
-StreamsInfo parseStreamsInfo(std::span<const uint8_t> bytes, size_t& pos, uint64_t inputSize,
+// Parses StreamsInfo (after its property id). Packed streams lie between the signature header and the
+// header, so they must end by `packEnd` (the header's offset).
+StreamsInfo parseStreamsInfo(std::span<const uint8_t> bytes, size_t& pos, uint64_t packEnd,
                              const ArchiveLimits& limits);
 // Parses a header that starts after its kHeader id.
-Header parseHeader(std::span<const uint8_t> bytes, uint64_t inputSize, const ArchiveLimits& limits);
+Header parseHeader(std::span<const uint8_t> bytes, uint64_t packEnd, const ArchiveLimits& limits);
 
 std::string utf16ToUtf8(std::span<const uint8_t> utf16le);
 

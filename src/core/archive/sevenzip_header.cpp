@@ -104,7 +104,7 @@ uint8_t skipUnknownUntil(Cursor& c, uint8_t id, std::initializer_list<uint8_t> k
   return id;
 }
 
-void parsePackInfo(Cursor& c, uint64_t inputSize, const ArchiveLimits& limits, StreamsInfo& si) {
+void parsePackInfo(Cursor& c, uint64_t packEnd, const ArchiveLimits& limits, StreamsInfo& si) {
   const uint64_t packPos = c.number();
   const size_t n = c.count(c.number(), limits.maxEntries, 8);
   uint8_t id = c.byte();
@@ -122,11 +122,11 @@ void parsePackInfo(Cursor& c, uint64_t inputSize, const ArchiveLimits& limits, S
     id = c.byte();
   }
   // Packed streams lie back to back from the end of the signature header.
-  if (packPos > inputSize - kSignatureHeaderSize) corrupt("packed streams lie beyond the end of the archive");
+  if (packPos > packEnd - kSignatureHeaderSize) corrupt("packed streams overlap the archive header");
   uint64_t offset = kSignatureHeaderSize + packPos;
   si.packOffsets.reserve(n);
   for (uint64_t size : si.packSizes) {
-    if (size > inputSize - offset) corrupt("a packed stream lies beyond the end of the archive");
+    if (size > packEnd - offset) corrupt("a packed stream overlaps the archive header");
     si.packOffsets.push_back(offset);
     offset += size;
   }
@@ -400,13 +400,13 @@ StartHeader parseSignatureHeader(std::span<const uint8_t, kSignatureHeaderSize> 
   return h;
 }
 
-StreamsInfo parseStreamsInfo(std::span<const uint8_t> bytes, size_t& pos, uint64_t inputSize,
+StreamsInfo parseStreamsInfo(std::span<const uint8_t> bytes, size_t& pos, uint64_t packEnd,
                              const ArchiveLimits& limits) {
   Cursor c(bytes, pos);
   StreamsInfo si;
   uint8_t id = c.byte();
   if (id == kPackInfo) {
-    parsePackInfo(c, inputSize, limits, si);
+    parsePackInfo(c, packEnd, limits, si);
     id = c.byte();
   }
   if (id == kUnpackInfo) {
@@ -424,7 +424,7 @@ StreamsInfo parseStreamsInfo(std::span<const uint8_t> bytes, size_t& pos, uint64
   return si;
 }
 
-Header parseHeader(std::span<const uint8_t> bytes, uint64_t inputSize, const ArchiveLimits& limits) {
+Header parseHeader(std::span<const uint8_t> bytes, uint64_t packEnd, const ArchiveLimits& limits) {
   Header h;
   Cursor c(bytes);
   uint8_t id = c.byte();
@@ -435,7 +435,7 @@ Header parseHeader(std::span<const uint8_t> bytes, uint64_t inputSize, const Arc
   if (id == kAdditionalStreamsInfo) unsupported("additional header streams");
   if (id == kMainStreamsInfo) {
     size_t pos = c.pos();
-    h.streams = parseStreamsInfo(bytes, pos, inputSize, limits);
+    h.streams = parseStreamsInfo(bytes, pos, packEnd, limits);
     c = Cursor(bytes, pos);
     id = c.byte();
   }
