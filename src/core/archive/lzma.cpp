@@ -251,15 +251,30 @@ ORV_ALWAYS_INLINE void copyMatch(uint8_t* dic, size_t windowSize, size_t pos, ui
 
 }  // namespace
 
-Decoder::Decoder(Window& window) : window_(window) { setLiteralCoding(coding_); }
+Decoder::Decoder(Window& window, const LiteralCoding& coding) : window_(window) {
+  setLiteralCoding(coding);
+  resetState();
+}
 
 void Decoder::setLiteralCoding(const LiteralCoding& coding) {
   coding_ = coding;
-  probs_.resize(kLiteral + (kLiteralCoderSize << (coding.lc + coding.lp)));
+  const size_t count = kLiteral + (kLiteralCoderSize << (coding.lc + coding.lp));
+  if (count > probsCapacity_) {
+    probs_ = std::make_unique_for_overwrite<uint16_t[]>(count);
+    probsCapacity_ = count;
+  }
+  probsCount_ = count;
 }
 
 void Decoder::resetState() {
-  std::fill(probs_.begin(), probs_.end(), static_cast<uint16_t>(kBitModelTotal / 2));
+  // Filled by doubling copies: with lc + lp up to 12 there are three million of them.
+  uint16_t* const p = probs_.get();
+  p[0] = static_cast<uint16_t>(kBitModelTotal / 2);
+  for (size_t done = 1; done < probsCount_;) {
+    const size_t n = std::min(done, probsCount_ - done);
+    std::memcpy(p + done, p, n * sizeof *p);
+    done += n;
+  }
   state_ = 0;
   reps_[0] = reps_[1] = reps_[2] = reps_[3] = 0;
   pendingLen_ = 0;
@@ -293,7 +308,7 @@ Decoder::Stop Decoder::decode(const uint8_t*& inRef, const uint8_t* inEnd, bool 
   uint32_t processed = w.processed_;
 
   RangeDecoder rc{range_, code_, inRef};
-  uint16_t* const probs = probs_.data();
+  uint16_t* const probs = probs_.get();
   const unsigned lc = coding_.lc;
   const uint32_t lpMask = (1u << coding_.lp) - 1;
   const uint32_t pbMask = (1u << coding_.pb) - 1;
@@ -422,10 +437,7 @@ constexpr uint32_t kMinDictionary = 4096;
 class LzmaSource final : public ByteSource {
  public:
   LzmaSource(std::span<const uint8_t> props, ByteSource& in, uint64_t outSize)
-      : input_(in, kInputCapacity), window_(windowSize(props, outSize)), decoder_(window_), left_(outSize) {
-    decoder_.setLiteralCoding(coding_);
-    decoder_.resetState();
-  }
+      : input_(in, kInputCapacity), window_(windowSize(props, outSize)), decoder_(window_, coding_), left_(outSize) {}
 
   size_t read(uint8_t* dst, size_t size) override {
     if (failed_) corrupt("damaged LZMA data");

@@ -87,7 +87,7 @@ class Decoder {
  public:
   enum class Stop { Limit, NeedInput, EndMarker };
 
-  explicit Decoder(Window& window);
+  explicit Decoder(Window& window, const LiteralCoding& coding = {});
 
   void setLiteralCoding(const LiteralCoding& coding);
   void resetState();
@@ -105,7 +105,9 @@ class Decoder {
 
   Window& window_;
   LiteralCoding coding_;
-  std::vector<uint16_t> probs_;
+  std::unique_ptr<uint16_t[]> probs_;  // set up by setLiteralCoding, filled by resetState
+  size_t probsCount_ = 0;
+  size_t probsCapacity_ = 0;
   uint32_t range_ = 0, code_ = 0;
   unsigned state_ = 0;
   uint32_t reps_[4] = {0, 0, 0, 0};
