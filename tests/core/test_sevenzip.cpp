@@ -362,9 +362,11 @@ TEST(SevenZipHostile, EveryFlippedHeaderByteFailsCleanly) {
 }
 
 TEST(SevenZipHostile, FlippedBytesInRealArchivesFailCleanly) {
-  for (const char* name : {"lzma.7z", "bcj2.7z", "aes-header.7z"}) {
+  // Fewer places in the encrypted archive: each attempt derives the key anew.
+  const std::pair<const char*, size_t> cases[] = {{"lzma.7z", 23}, {"bcj2.7z", 23}, {"aes-header.7z", 5}};
+  for (const auto& [name, places] : cases) {
     const Bytes clean = readFile(fixture(name));
-    for (size_t at = 32; at < clean.size(); at += clean.size() / 61) {
+    for (size_t at = 32; at < clean.size(); at += clean.size() / places) {
       SCOPED_TRACE(testing::Message() << name << " at " << at);
       Bytes data = clean;
       data[at] ^= 0x55;
