@@ -210,7 +210,9 @@ TEST(LzmaDecoders, DamagedStreamsFailCleanly) {
           const Bytes out = decode(method, f.props, damaged, f.expected.size());
           EXPECT_EQ(out.size(), f.expected.size());
         });
-        if (error) EXPECT_EQ(*error, kCorrupt);
+        if (error) {
+          EXPECT_EQ(*error, kCorrupt);
+        }
       }
   }
 }
