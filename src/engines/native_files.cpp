@@ -73,14 +73,21 @@ DWORD copyOnce(NativeJob& job, const std::string& source, const std::string& tar
     return ERROR_CANCELLED;
   }
   SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
-  const BOOL ok = move ? MoveFileWithProgressW(from.c_str(), to.c_str(), onCopyProgress, &progress,
-                                               MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING)
-                       : CopyFileExW(from.c_str(), to.c_str(), onCopyProgress, &progress, nullptr, COPY_FILE_RESTARTABLE);
+  const NativeEngineState::CopyRoutine& copier = job.state().copyWithProgress;
+  const BOOL ok = copier ? copier(from, to, move, onCopyProgress, &progress)
+                  : move ? MoveFileWithProgressW(from.c_str(), to.c_str(), onCopyProgress, &progress,
+                                                 MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING)
+                         : CopyFileExW(from.c_str(), to.c_str(), onCopyProgress, &progress, nullptr, COPY_FILE_RESTARTABLE);
   if (ok) {
     if (!move) SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
     return 0;
   }
   if (progress.stopped) {
+    // A restartable copy leaves its partial target behind; it is not the file, so it goes.
+    if (!move || orv::fileExists(narrow(from))) {
+      SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(to.c_str());
+    }
     stopped = true;
     return ERROR_CANCELLED;
   }

@@ -316,6 +316,7 @@ bool deleteEnvironmentInverse(NativeJob& job, const Fields& f, int64_t weight) {
       const size_t at = current.value.find(value);
       act = current.exists && !value.empty() && at != std::string::npos;
       if (act) next = current.value.substr(0, at) + current.value.substr(at + value.size());
+      if (next && next->empty()) next.reset();  // nothing of its own left: the variable was ours alone
     }
     if (act) {
       const StepOutcome outcome = job.retry(name + "=" + value, [&]() -> DWORD {

@@ -2,8 +2,11 @@
 // pending undo records, the platform text, the last job's result and the seams to the user and to the
 // assembly cache.
 #pragma once
+#include <windows.h>
+
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -76,6 +79,13 @@ struct NativeEngineState {
   // The folder the user pointed at when the setup's sources were missing; empty while the data folder
   // serves.
   std::string sourceFolder;
+
+  // Copies (or moves) one file reporting through the system's progress routine, as CopyFileEx does.
+  // Null: the system's own calls. Wine's never call the routine, so tests put a stand-in here that copies
+  // in chunks and reports each one. Set before a job starts; read by the job's thread.
+  using CopyRoutine = std::function<BOOL(const std::wstring& from, const std::wstring& to, bool move,
+                                         LPPROGRESS_ROUTINE progress, void* data)>;
+  CopyRoutine copyWithProgress;
 
   std::shared_ptr<NativeQuestions> questions;   // null: the engine's own dialogs
   std::shared_ptr<AssemblyCache> assemblyCache;  // null: the system's, on first use

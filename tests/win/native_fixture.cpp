@@ -256,6 +256,31 @@ void setWriteTime(const std::string& path, int64_t secondsFromNow) {
   ASSERT_TRUE(f && SetFileTime(f.get(), nullptr, nullptr, &when)) << path;
 }
 
+BOOL chunkedCopy(const std::wstring& from, const std::wstring& to, bool move, LPPROGRESS_ROUTINE progress, void* data) {
+  UniqueHandle in = ownFileHandle(CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!in) return FALSE;
+  LARGE_INTEGER total{}, done{}, zero{};
+  GetFileSizeEx(in.get(), &total);
+  {
+    UniqueHandle out = ownFileHandle(CreateFileW(to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!out) return FALSE;
+    std::vector<char> chunk(1u << 20);
+    for (;;) {
+      DWORD got = 0, put = 0;
+      if (!ReadFile(in.get(), chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr)) return FALSE;
+      if (got == 0) break;
+      if (!WriteFile(out.get(), chunk.data(), got, &put, nullptr) || put != got) return FALSE;
+      done.QuadPart += got;
+      if (progress(total, done, zero, zero, 1, CALLBACK_CHUNK_FINISHED, in.get(), out.get(), data) == PROGRESS_CANCEL) {
+        SetLastError(ERROR_REQUEST_ABORTED);
+        return FALSE;
+      }
+    }
+  }
+  in.reset();
+  return move ? DeleteFileW(from.c_str()) : TRUE;
+}
+
 std::vector<std::string> pendingRenames() {
   std::vector<std::string> out;
   for (const std::wstring& s : pendingRenameStrings()) out.push_back(narrow(s));

@@ -89,6 +89,11 @@ void writeVersionedLibrary(const std::string& path, uint16_t major, uint16_t min
 std::string selfRegLibrary();  // the built library, as Wine sees it
 void setWriteTime(const std::string& path, int64_t secondsFromNow);
 
+// Copies as the system's CopyFileEx does on Windows: in 1 MB chunks, calling the progress routine after
+// each and stopping (leaving the partial target) when it answers PROGRESS_CANCEL. Wine's own copy never
+// calls the routine.
+BOOL chunkedCopy(const std::wstring& from, const std::wstring& to, bool move, LPPROGRESS_ROUTINE progress, void* data);
+
 // Removes the delayed renames the test scheduled (entries naming a path under `folder`).
 void clearPendingRenames(const std::string& folder);
 std::vector<std::string> pendingRenames();

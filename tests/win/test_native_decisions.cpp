@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/strings.h"
+#include "ui/main_window.h"
 
 namespace orv::test {
 namespace {
@@ -232,6 +233,60 @@ TEST_F(NativeDecisionTest, ACancelledOverwriteRollsBackAndEndsTheRun) {
   EXPECT_EQ(snapshotTree(target), before);
   // The rollback's bar ran back to empty.
   EXPECT_EQ(var("ZORN_thProgress"), "0");
+}
+
+TEST_F(NativeDecisionTest, ACancelDuringALargeCopyStopsItAndRollsBack) {
+  writeData("files\\large.bin", std::string(48u << 20, 'x'));
+  writeData("files\\small.txt", "s");
+  load({{"Install Files", "", "", "$TARGET$", "FALSE", "FALSE", "FALSE", "FALSE", "", "FALSE", "FALSE", "FALSE", "FALSE"}},
+       {{0, {{"files\\small.txt", ""}, {"files\\large.bin", ""}}}});
+  // A slow medium: each chunk takes a moment, so the cancel surely arrives in the middle.
+  state().copyWithProgress = [](const std::wstring& from, const std::wstring& to, bool move, LPPROGRESS_ROUTINE progress,
+                                void* routineData) {
+    struct Slow {
+      LPPROGRESS_ROUTINE inner;
+      void* data;
+    } slow{progress, routineData};
+    return chunkedCopy(from, to, move,
+                       [](LARGE_INTEGER a, LARGE_INTEGER b, LARGE_INTEGER c, LARGE_INTEGER d, DWORD e, DWORD f, HANDLE g,
+                          HANDLE h, LPVOID p) -> DWORD {
+                         Sleep(5);
+                         auto* s = static_cast<Slow*>(p);
+                         return s->inner(a, b, c, d, e, f, g, h, s->data);
+                       },
+                       &slow);
+  };
+  set("SILENT", "FALSE");        // the wait handles messages, so the page's Cancel can arrive
+  set("ABORTEDONERROR", "TRUE");  // no "Setup cancelled" box in a test
+  // The user cancels as soon as the large file's bytes start to move.
+  mainWindow(engine).startTimer(1, 5, [this] {
+    if (toInt64Or(var("NATIVE_PROGRESS"), 0) > (1 << 20)) {
+      set("ZORN_IsCancelled", "TRUE");
+      mainWindow(engine).stopTimer(1);
+    }
+  });
+  runAll();
+  mainWindow(engine).stopTimer(1);
+  EXPECT_TRUE(runEnded());
+  EXPECT_FALSE(fileExists(target + "large.bin"));
+  EXPECT_FALSE(fileExists(target + "small.txt"));
+  EXPECT_FALSE(folderExists(target));
+  bool rolledBack = false;
+  for (const std::string& line : traceLines()) rolledBack |= line == "      <NATIVE ROLLBACK>";
+  EXPECT_TRUE(rolledBack);
+}
+
+TEST_F(NativeDecisionTest, CopiedBytesMoveTheBarWithinAFile) {
+  state().copyWithProgress = chunkedCopy;
+  writeData("files\\three.bin", std::string(3u << 20, 'x'));
+  load({{"Create Folder", "$TARGET$"},
+        {"Install Files", "", "", "$TARGET$", "FALSE", "FALSE", "FALSE", "FALSE", "", "FALSE", "FALSE", "FALSE", "FALSE"}},
+       {{1, {{"files\\three.bin", ""}}}});
+  engine.image.totalWeight = 5u << 20;
+  runAll();
+  EXPECT_EQ(var("NATIVE_PROGRESS"), std::to_string(1024 + (3u << 20)));  // the folder's weight and the bytes
+  EXPECT_EQ(var("ZORN_thMax"), std::to_string(5u << 20));
+  EXPECT_EQ(var("ZORN_thMin"), "1");
 }
 
 }  // namespace

@@ -195,5 +195,32 @@ TEST_F(NativeLogTest, TheDeferredQueueCarriesWeightsAndReplaysUnchanged) {
   EXPECT_EQ(state().queue.size(), 3u);
 }
 
+TEST_F(NativeLogTest, AnInstancesLogIsKeptInMemoryWhileItsFolderGoes) {
+  const std::string identKey = "SOFTWARE\\Tessaly\\Orvane\\Ident.Cache\\" + var("PRODUCTCODE");
+  RegistryKey::create(HKEY_CURRENT_USER, identKey).setString("", cache + var("REVISIONCODE") + "\\");
+  NativeJob job(engine, nullptr, JobMode::Action, 0);
+  job.recordUndo("Create File", root + "a file.txt");
+  job.recordUndo("Create Folder", root + "new folder");
+  EXPECT_FALSE(instanceHasNativeLog(engine));  // nothing flushed yet
+  flushUndoLog(engine, logBase());
+  EXPECT_TRUE(instanceHasNativeLog(engine));
+  set("REVISIONCODE", "{6F1C2A10-0000-4000-8000-0000000000FF}");  // another revision's setup
+  EXPECT_FALSE(instanceHasNativeLog(engine));
+  set("REVISIONCODE", "{6F1C2A10-0000-4000-8000-0000000000A2}");
+
+  const UndoLogContents before = readUndoLog(logBase(), "Win32");
+  loadUndoLog(engine);
+  ASSERT_TRUE(deleteTree(cache));
+  saveUndoLog(engine);
+  const UndoLogContents after = readUndoLog(logBase(), "Win32");
+  ASSERT_EQ(after.records.size(), before.records.size());
+  for (size_t i = 0; i < after.records.size(); ++i) {
+    EXPECT_EQ(after.records[i].kind, before.records[i].kind);
+    EXPECT_EQ(after.records[i].data, before.records[i].data);
+    EXPECT_EQ(after.records[i].weight, before.records[i].weight);
+  }
+  RegistryKey::deleteTree(HKEY_CURRENT_USER, identKey, RegistryView::Bits32);
+}
+
 }  // namespace
 }  // namespace orv::test
