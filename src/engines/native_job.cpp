@@ -100,7 +100,9 @@ bool NativeJob::stepProgress(std::string_view text, int64_t weight) {
 }
 
 void NativeJob::trace(std::string_view line) const {
-  if (engine_.trace) engine_.trace->line(line);
+  if (!engine_.trace) return;
+  NoForcedEnd writing;  // the trace's lock is shared with the UI thread
+  engine_.trace->line(line);
 }
 
 void NativeJob::setRebootNeeded() { state_.rebootNeeded.store(true); }

@@ -355,9 +355,8 @@ bool runOrQueueNativeAction(Engine& engine, std::string_view kind, size_t line) 
     st.queueWeight += queueWeight(engine, kind, fields);
     return true;
   }
-  const std::string kindText(kind);
   bool success = startNativeJob(engine, JobMode::Action, engine.image.totalWeight,
-                                [&kindText, &data](NativeJob& job) { return runOneAction(job, kindText, data); });
+                                [kindText = std::string(kind), data](NativeJob& job) { return runOneAction(job, kindText, data); });
   // An action that failed with an error of the engine itself is a failure too, not a success: the
   // script learns why through LASTERROR and its changes are rolled back.
   if (st.lastJob.code == -1) {
@@ -370,9 +369,8 @@ bool runOrQueueNativeAction(Engine& engine, std::string_view kind, size_t line) 
 
 bool runDeferredActions(Engine& engine) {
   NativeEngineState& st = nativeState(engine);
-  const std::vector<QueuedAction> queue = st.queue;
   const bool success = startNativeJob(engine, JobMode::DelayedInstall, st.queueWeight,
-                                      [&queue](NativeJob& job) { return runQueue(job, queue); });
+                                      [queue = st.queue](NativeJob& job) { return runQueue(job, queue); });
   const NativeJobResult result = st.lastJob;
   if ((!success || result.code != 1) && rollbackEnabled(engine)) {
     runUndo(engine, UndoMode::Rollback);
@@ -384,19 +382,30 @@ bool runDeferredActions(Engine& engine) {
 bool runUndo(Engine& engine, UndoMode mode) {
   NativeEngineState& st = nativeState(engine);
   const std::string base = undoLogBase(engine);
-  const std::string createdFolder = flushUndoLog(engine, base);
-  const UndoLogContents log = readUndoLog(base, st.platform);
+  // Changes are undone even when their records cannot reach the log: those are replayed from memory.
+  std::string createdFolder;
+  std::vector<UndoRecord> unflushed;
+  try {
+    createdFolder = flushUndoLog(engine, base);
+  } catch (const std::exception& failure) {
+    traceLine(engine, std::string("      <NATIVE LOG>") + failure.what() + "</NATIVE LOG>");
+    unflushed.swap(st.pending);
+  }
+  UndoLogContents log = readUndoLog(base, st.platform);
   if (!log.problem.empty()) traceLine(engine, "      <NATIVE LOG>" + log.problem + "</NATIVE LOG>");
+  log.records.insert(log.records.end(), unflushed.begin(), unflushed.end());
   int64_t maximum = 0;
   for (const UndoRecord& r : log.records) maximum += r.weight;
   const std::string savedProgress = engine.vars.getValue("NATIVE_PROGRESS");
   engine.vars.setValue("NATIVE_PROGRESS", "0");
   const JobMode jobMode = mode == UndoMode::Rollback ? JobMode::Rollback : JobMode::Uninstall;
+  // The job owns what it reads: a worker left running after a forced end must not outlive its inputs.
+  auto records = std::make_shared<const std::vector<UndoRecord>>(log.records);
   auto replayedFrom = std::make_shared<std::atomic<size_t>>(log.records.size());
-  const bool success = startNativeJob(engine, jobMode, maximum, [&log, jobMode, replayedFrom](NativeJob& job) {
+  const bool success = startNativeJob(engine, jobMode, maximum, [records, jobMode, replayedFrom](NativeJob& job) {
     const std::string tag = modeName(jobMode);
     job.trace("      <NATIVE " + tag + ">");
-    const bool completed = replayUndo(job, log.records, jobMode == JobMode::Uninstall, *replayedFrom);
+    const bool completed = replayUndo(job, *records, jobMode == JobMode::Uninstall, *replayedFrom);
     job.trace("      </NATIVE " + tag + ">");
     return completed ? 1 : 0;
   });

@@ -145,6 +145,22 @@ TEST_F(NativeInstallTest, AFailurePartWayRollsBackToTheExactStateBefore) {
   EXPECT_FALSE(folderExists(cache));
 }
 
+TEST_F(NativeInstallTest, ARollbackUndoesChangesWhoseLogCannotBeWritten) {
+  writeData(root + "not-a-folder", "a file where the log's folder would go");
+  set("OVERRIDECACHE", root + "not-a-folder\\cache\\");
+  writeData("files\\one.txt", "1");
+  load({{"Install Files", "", "", "$TARGET$new", "FALSE", "FALSE", "FALSE", "FALSE", "", "FALSE", "FALSE", "FALSE", "FALSE"},
+        {"Install Files", "", "", "$TARGET$new", "FALSE", "FALSE", "FALSE", "FALSE", "", "FALSE", "FALSE", "FALSE", "FALSE"}},
+       {{0, {{"files\\one.txt", ""}}}, {1, {{"files\\missing.txt", ""}}}});
+  set("NATIVE_ERROR", "ABORT");
+  runAll();
+  EXPECT_TRUE(runEnded());
+  EXPECT_FALSE(folderExists(target + "new"));
+  bool described = false;
+  for (const std::string& line : traceLines()) described |= line.find("cannot be created") != std::string::npos;
+  EXPECT_TRUE(described);
+}
+
 TEST_F(NativeInstallTest, ADeferredBatchThatFailsIsRolledBackAndReportsItsOwnResult) {
   writeData("files\\one.txt", "1");
   load({{"Create Folder", "$TARGET$a"},
