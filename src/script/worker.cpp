@@ -16,9 +16,9 @@
 //   4. Only when both hold is the suspended thread terminated; otherwise it is resumed and the check is
 //      repeated a little later, for at most kForcedEndPatienceMs. Between suspending and resuming, the UI
 //      thread itself calls nothing that allocates or takes a lock.
-// A worker that is still inside a NoForcedEnd scope or a shared lock after that time breaks the rules
-// below; it is then left running on its own (its run object stays alive through its own reference) and
-// the wait ends as if it had been ended.
+// A worker that is still inside a NoForcedEnd scope or a shared lock after that time is left running
+// and tried again at the watchdog's next tick; the wait goes on (with the window alive) until it can be
+// ended safely. Only a worker that breaks the rules below can make that take long.
 //
 // What a worker must not do:
 //   - hold any lock (the store's, a mutex of its own that the UI thread also takes) across a call that
@@ -65,7 +65,7 @@ constexpr std::string_view kZornText = "$ZORN$";
 constexpr std::string_view kIgnoreText = "$IGNORE$";
 constexpr std::string_view kCancelledMessage = "Setup cancelled";
 constexpr UINT_PTR kWatchdogTimerBase = 0x5700;  // + kind: spoolTimer, thxTimer, ... traxTimer
-constexpr DWORD kForcedEndPatienceMs = 2000;
+constexpr DWORD kForcedEndPatienceMs = 500;
 constexpr DWORD kProbeWaitMs = 100;
 constexpr DWORD kForcedExitCode = 0xDEAD;
 constexpr DWORD kLoopWakeMs = 1000;  // a cancel is noticed within this even when no message arrives
@@ -164,7 +164,7 @@ class SharedLockProbe {
   UniqueHandle thread_;
 };
 
-enum class ForcedEnd { Ended, EndedByItself, Abandoned };
+enum class ForcedEnd { Ended, EndedByItself, NotNow };
 enum class Attempt { Ended, EndedByItself, Busy, Failed };
 
 // One pass of steps 1 to 4 of a forced end.
@@ -201,11 +201,11 @@ ForcedEnd endWorkerForcibly(Engine& e, WorkerRun& run) {
     switch (tryEndWorker(e, run)) {
       case Attempt::Ended: return ForcedEnd::Ended;
       case Attempt::EndedByItself: return ForcedEnd::EndedByItself;
-      case Attempt::Failed: return ForcedEnd::Abandoned;
+      case Attempt::Failed: return ForcedEnd::NotNow;
       case Attempt::Busy: Sleep(10); break;
     }
   } while (GetTickCount64() < deadline);
-  return ForcedEnd::Abandoned;
+  return ForcedEnd::NotNow;
 }
 
 void stopWatchdog(Engine& e, WorkerKind kind) {
@@ -227,10 +227,14 @@ void onWatchdog(Engine& e, WorkerKind kind) {
       return;
     }
   }
-  const ForcedEnd how = endWorkerForcibly(e, *run);
-  run->endedForcibly = how != ForcedEnd::EndedByItself;
-  if (how == ForcedEnd::Abandoned)
-    traceLine(e, "        <Worker>A cancelled worker could not be ended safely and was left running</Worker>");
+  switch (endWorkerForcibly(e, *run)) {
+    case ForcedEnd::Ended: run->endedForcibly = true; break;
+    case ForcedEnd::EndedByItself: break;
+    case ForcedEnd::NotNow:
+      traceLine(e, "        <Worker>A cancelled worker cannot be ended safely yet; trying again</Worker>");
+      startWatchdog(e, kind);
+      return;
+  }
   completeOnMainThread(e, *run);
 }
 

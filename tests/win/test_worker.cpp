@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cstdio>
 #include <chrono>
 #include <stdexcept>
 #include <string>
@@ -392,16 +391,3 @@ TEST_F(WorkerTest, PumpOneMessageHandlesOneMessageUnlessSilent) {
 
 }  // namespace
 }  // namespace orv
-namespace {
-LONG WINAPI dfmReportFault(EXCEPTION_POINTERS* info) {
-  void* frames[32];
-  const USHORT n = CaptureStackBackTrace(0, 32, frames, nullptr);
-  fprintf(stderr, "DFMFAULT code %lx at %p thread %lx\n", info->ExceptionRecord->ExceptionCode,
-          info->ExceptionRecord->ExceptionAddress, GetCurrentThreadId());
-  for (USHORT i = 0; i < n; ++i) fprintf(stderr, "DFMFRAME %p\n", frames[i]);
-  fflush(stderr);
-  TerminateProcess(GetCurrentProcess(), 99);
-  return EXCEPTION_EXECUTE_HANDLER;
-}
-struct DfmInstall { DfmInstall() { SetUnhandledExceptionFilter(dfmReportFault); } } dfmInstall;
-}
