@@ -186,6 +186,7 @@ std::vector<std::string> NativeFixture::traceLines() const {
   std::wstring w(bytes.size() / 2, L'\0');
   memcpy(w.data(), bytes.data(), w.size() * 2);
   for (const std::string& line : split(narrow(w), "\r\n")) lines.push_back(line);
+  if (!lines.empty() && lines.back().empty()) lines.pop_back();
   return lines;
 }
 
@@ -216,6 +217,8 @@ std::string selfRegLibrary() {
   std::string path = "Z:" + replaceAll(ORV_NATIVE_SELFREG, "/", "\\", false);
   return path;
 }
+
+std::string serviceProgram() { return "Z:" + replaceAll(ORV_NATIVE_SERVICE, "/", "\\", false); }
 
 void writeVersionedLibrary(const std::string& path, uint16_t major, uint16_t minor, uint16_t release, uint16_t build) {
   createFolders(folderOf(path));

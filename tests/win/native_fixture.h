@@ -87,6 +87,7 @@ KeySnapshot snapshotKey(HKEY root, const std::string& key, RegistryView view);
 // A copy of the test's self-registering library with a version resource of the given numbers.
 void writeVersionedLibrary(const std::string& path, uint16_t major, uint16_t minor, uint16_t release, uint16_t build);
 std::string selfRegLibrary();  // the built library, as Wine sees it
+std::string serviceProgram();  // the test's service program, as Wine sees it
 void setWriteTime(const std::string& path, int64_t secondsFromNow);
 
 // Copies as the system's CopyFileEx does on Windows: in 1 MB chunks, calling the progress routine after

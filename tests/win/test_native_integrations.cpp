@@ -126,6 +126,33 @@ TEST_F(NativeIntegrationTest, ServicesAreCreatedControlledAndDeleted) {
   EXPECT_TRUE(state().pending.empty());
 }
 
+DWORD serviceState(const std::string& name) {
+  Service manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  Service service(manager ? OpenServiceW(manager.get(), widen(name).c_str(), SERVICE_QUERY_STATUS) : nullptr);
+  SERVICE_STATUS status{};
+  return service && QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
+}
+
+TEST_F(NativeIntegrationTest, ServicesStartWithTheirArgumentAndStopWaitingForIt) {
+  const std::string name = "OrvTestRunning" + std::to_string(GetTickCount64());
+  set("SERVICE", name);
+  createFolders(data + "files");
+  ASSERT_TRUE(copyFileOver(serviceProgram(), data + "files\\service.exe"));
+  load({{"Install Service", "", "$TARGET$svc", "", "$SERVICE$", "Orvane Running Service", "", "0", "FALSE", "", "", "1",
+         "1", "", "", ""},
+        {"Control Service", "$SERVICE$", "$ROOT$started.txt", "0", "TRUE"},
+        {"Control Service", "$SERVICE$", "", "1", "TRUE"}},
+       {{0, {{"files\\service.exe", ""}}}});
+  runLine(1);
+  runLine(2);
+  EXPECT_EQ(serviceState(name), DWORD(SERVICE_RUNNING));
+  EXPECT_EQ(read(root + "started.txt"), "started");
+  runLine(3);
+  EXPECT_EQ(serviceState(name), DWORD(SERVICE_STOPPED));
+  ASSERT_TRUE(runUndo(engine, UndoMode::Uninstall));
+  EXPECT_EQ(serviceState(name), 0u);
+}
+
 TEST_F(NativeIntegrationTest, OdbcDriversCountTheirInstallations) {
   const std::string driver = "Orvane Test Driver " + std::to_string(GetTickCount64());
   const std::string driverKey = "SOFTWARE\\ODBC\\ODBCINST.INI\\" + driver;

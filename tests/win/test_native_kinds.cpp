@@ -177,6 +177,26 @@ TEST_F(NativeKindTest, KeySecurityIsTakenOverOnlyWhenAskedAndGivenBack) {
   if (k) SetSecurityInfo(k->get(), SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr, nullptr);
 }
 
+TEST_F(NativeKindTest, TheTraceShowsEachStepAndEachError) {
+  load({{"Create Folder", "$TARGET$t"}, {"Write Registry", "0", "1", "$KEY$", "N", "not a number", "FALSE", "TRUE"}});
+  set("NATIVE_ERROR", "IGNORE");
+  runAll();
+  std::vector<std::string> lines = traceLines();
+  const std::string error = "HKEY_CURRENT_USER\\" + key + "\\N\\not a number";
+  for (std::string& line : lines)
+    if (line.find(error) != std::string::npos) line = "          < (error) " + error + " >";
+  const std::vector<std::string> expected = {
+      "      <NATIVE INSTALL>", "        <Create Folder>", "        < " + target + "t >", "        </Create Folder>",
+      "      </NATIVE INSTALL>", "      <NATIVE INSTALL>", "        <Write Registry>", "        <NATIVE ERROR>",
+      "          < (error) " + error + " >", "        </NATIVE ERROR>", "        </Write Registry>",
+      "      </NATIVE INSTALL>"};
+  EXPECT_EQ(lines, expected);
+  // The integer that was not one wrote nothing and left no record.
+  EXPECT_FALSE(RegistryKey::exists(HKEY_CURRENT_USER, key) && RegistryKey::open(HKEY_CURRENT_USER, key)->hasValue("N"));
+  ASSERT_EQ(state().pending.size(), 1u);
+  EXPECT_EQ(state().pending[0].kind, "Delete Folder");
+}
+
 TEST_F(NativeKindTest, WindowsInstallerModeChangesNothingButNeedsTheHeader) {
   load({{"Create Folder", "$TARGET$made"}, {"Create Folder", "$TARGET$made"}}, {{1, {}}});
   set("NATIVE_ENGINE", "FALSE");
