@@ -255,7 +255,7 @@ TEST(DesignText, ReadsTheLooserFormsAuthorsWrite) {
       "     'Wizard'#$21\n"
       "  Mask = $FF\n"
       "  Neg = -$10\n"
-      "  Ratio = 2.5E3\n"
+      "  Ratio = +2.5E3\n"
       "  Items = <item Width = 3 end item[2] end>\n"
       "  Picture.Data = { 0a 0B\n 0c }\n"
       "  Flag = true\n"

@@ -495,6 +495,7 @@ class TextReader {
 
   Value floatToken() {
     std::string_view literal = text_;
+    if (literal[0] == '+') literal.remove_prefix(1);
     const char suffix = char(std::tolower(uint8_t(literal.back())));
     Value v;
     if (suffix == 's' || suffix == 'c' || suffix == 'd') literal.remove_suffix(1);
