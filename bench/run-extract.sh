@@ -64,34 +64,39 @@ if [ ! -f "$work/archive.7z" ]; then
 fi
 echo "data: $(du -sb "$work/data" | cut -f1) bytes; archive: $(stat -c %s "$work/archive.7z") bytes"
 
-seconds() {  # runs the command, prints its wall time in seconds
-  local start end
-  start=$(date +%s%N)
-  "$@" >/dev/null
-  end=$(date +%s%N)
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f\n", (e - s) / 1e9 }'
+# Prints "wall cpu" seconds of the command (cpu: user + system), so a busy machine shows in the gap.
+measure() {
+  local TIMEFORMAT='%R %U %S'
+  { time "$@" >/dev/null 2>&1; } 2>&1 | awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }'
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f\n", a / b }'; }
 
 # One checked run first: our output must equal the input tree.
 rm -rf "$work/out"
 "$ours" "$work/archive.7z" "$work/out" >/dev/null
 diff -r -q "$work/data" "$work/out" >/dev/null || { echo "extract_bench output differs from the input" >&2; exit 1; }
 
-ourTimes=() sevenTimes=() sevenOneTimes=()
+declare -A wall cpu
+names=(ours 7zz 7zz-mmt1)
+run() {  # name, command...
+  local name="$1"; shift
+  rm -rf "$work/out"
+  read -r w c < <(measure "$@")
+  wall[$name]+="$w "; cpu[$name]+="$c "
+}
 for ((i = 0; i < runs; ++i)); do
-  rm -rf "$work/out"; ourTimes+=("$(seconds "$ours" "$work/archive.7z" "$work/out")")
-  rm -rf "$work/out"; sevenTimes+=("$(seconds 7zz x -y -bd -o"$work/out" "$work/archive.7z")")
-  rm -rf "$work/out"; sevenOneTimes+=("$(seconds 7zz x -y -bd -mmt=1 -o"$work/out" "$work/archive.7z")")
+  run ours "$ours" "$work/archive.7z" "$work/out"
+  run 7zz 7zz x -y -bd -o"$work/out" "$work/archive.7z"
+  run 7zz-mmt1 7zz x -y -bd -mmt=1 -o"$work/out" "$work/archive.7z"
 done
 rm -rf "$work/out"
-ourMedian=$(printf '%s\n' "${ourTimes[@]}" | median)
-sevenMedian=$(printf '%s\n' "${sevenTimes[@]}" | median)
-sevenOneMedian=$(printf '%s\n' "${sevenOneTimes[@]}" | median)
-echo "runs: $runs"
-echo "ours:               ${ourTimes[*]}  median ${ourMedian} s"
-echo "7zz x:              ${sevenTimes[*]}  median ${sevenMedian} s"
-echo "7zz x -mmt=1:       ${sevenOneTimes[*]}  median ${sevenOneMedian} s"
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f\n", a / b }'; }
-echo "ratio ours / 7zz x:        $(ratio "$ourMedian" "$sevenMedian")"
-echo "ratio ours / 7zz x -mmt=1: $(ratio "$ourMedian" "$sevenOneMedian")"
+echo "runs: $runs (wall seconds; cpu = user + system)"
+declare -A wallMedian cpuMedian
+for name in "${names[@]}"; do
+  wallMedian[$name]=$(printf '%s\n' ${wall[$name]} | median)
+  cpuMedian[$name]=$(printf '%s\n' ${cpu[$name]} | median)
+  printf '%-9s wall %s median %s | cpu median %s\n' "$name" "${wall[$name]}" "${wallMedian[$name]}" "${cpuMedian[$name]}"
+done
+echo "ratio ours / 7zz x:        wall $(ratio "${wallMedian[ours]}" "${wallMedian[7zz]}"), cpu $(ratio "${cpuMedian[ours]}" "${cpuMedian[7zz]}")"
+echo "ratio ours / 7zz x -mmt=1: wall $(ratio "${wallMedian[ours]}" "${wallMedian[7zz-mmt1]}"), cpu $(ratio "${cpuMedian[ours]}" "${cpuMedian[7zz-mmt1]}")"

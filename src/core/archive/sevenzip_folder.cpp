@@ -71,14 +71,6 @@ class ExactSizeSource final : public ByteSource {
   uint64_t left_;
 };
 
-// The AES key derivation runs 2^power SHA-256 rounds; an archive may not make that a hang. 7-Zip writes
-// 19 and reads up to 24; 63 means the key is used without derivation.
-void checkKeyDerivationCost(std::span<const uint8_t> props) {
-  const unsigned power = props.empty() ? 0 : props[0] & 0x3F;
-  if (power > 24 && power != 0x3F)
-    throw ArchiveError(ArchiveErrorKind::Unsupported, "an AES key derivation of 2^" + std::to_string(power) + " rounds");
-}
-
 std::string methodName(uint64_t method) {
   char text[32];
   std::snprintf(text, sizeof text, "%llX", static_cast<unsigned long long>(method));
@@ -146,7 +138,6 @@ ByteSource& FolderStream::decoderFor(uint32_t coderIndex) {
     case kMethodBcj2:
       return keep(makeBcj2Decoder(*in[0], *in[1], *in[2], *in[3], outSize));
     case kMethodAes:
-      checkKeyDerivationCost(props);
       if (!password_) throw ArchiveError(ArchiveErrorKind::WrongPassword, "the archive needs a password");
       return exact(keep(makeAesDecoder(props, *password_, *in[0])));
     default:
