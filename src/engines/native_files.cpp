@@ -22,7 +22,6 @@ namespace {
 
 constexpr std::string_view kSharedDllsKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 constexpr std::string_view kRunOnceKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
-constexpr int64_t kUnreadableShareCount = 10000;
 
 std::string sharedDllsSubject(std::string_view path) {
   return "HKEY_LOCAL_MACHINE\\" + std::string(kSharedDllsKey) + "\\" + std::string(path);
@@ -527,7 +526,7 @@ bool unshare(NativeJob& job, const Fields& f, int64_t weight, bool selfRegisteri
   const int64_t count = sharedCount(job, path, readable);
   // A count that cannot be read is never taken as the last user's: the file stays, and no count is
   // invented for it.
-  const int64_t next = (readable ? count : kUnreadableShareCount) - 1;
+  const int64_t next = count - 1;
   if (readable && next > 0) {
     const StepOutcome outcome =
         job.retry(sharedDllsSubject(path), [&]() -> DWORD { return writeSharedCount(job, path, static_cast<uint32_t>(next)); });
