@@ -139,6 +139,13 @@ TEST_F(NativeLogTest, ADamagedLogIsUndoneAsFarAsItGoesAndTheTraceSaysWhy) {
   EXPECT_TRUE(described);
   // The replayed records have left the log.
   EXPECT_TRUE(readUndoLog(base, "Win32").records.empty());
+
+  // Junk in every file: unknown kinds are skipped, nothing breaks.
+  std::string junk;
+  for (int i = 0; i < 4096; ++i) junk += static_cast<char>((i * 7919) % 256);
+  for (size_t i = 0; i < kUndoLogSuffixes.size(); ++i) writeWholeFile(undoLogFile(base, i), junk);
+  EXPECT_TRUE(runUndo(engine, UndoMode::Uninstall));
+  EXPECT_TRUE(fileExists(root + "kept.txt"));
 }
 
 TEST_F(NativeLogTest, NativeLoggingFollowsAVariableThatNamesAUsableLog) {
