@@ -121,8 +121,8 @@ constexpr size_t kIsRepG1 = kIsRepG0 + kStates;
 constexpr size_t kIsRepG2 = kIsRepG1 + kStates;
 constexpr size_t kIsRep0Long = kIsRepG2 + kStates;
 constexpr size_t kPosSlot = kIsRep0Long + kStates * kPosStatesMax;
-constexpr size_t kSpecPos = kPosSlot + (kLenToPosStates << kPosSlotBits);
-constexpr size_t kAlign = kSpecPos + 1 + kFullDistances - kEndPosModelIndex;
+constexpr size_t kNearDistance = kPosSlot + (kLenToPosStates << kPosSlotBits);
+constexpr size_t kAlign = kNearDistance + 1 + kFullDistances - kEndPosModelIndex;
 constexpr size_t kLenCoder = kAlign + (1 << kAlignBits);
 constexpr size_t kRepLenCoder = kLenCoder + kLenCoderSize;
 constexpr size_t kLiteral = kRepLenCoder + kLenCoderSize;
@@ -209,7 +209,7 @@ struct RangeDecoder {
     if (slot < 4) return slot;
     const unsigned directBits = (slot >> 1) - 1;
     uint32_t dist = (2 | (slot & 1)) << directBits;
-    if (slot < kEndPosModelIndex) return dist + reverseTree(probs + kSpecPos + dist - slot, directBits);
+    if (slot < kEndPosModelIndex) return dist + reverseTree(probs + kNearDistance + dist - slot, directBits);
     dist += direct(directBits - kAlignBits) << kAlignBits;
     return dist + reverseTree(probs + kAlign, kAlignBits);
   }
