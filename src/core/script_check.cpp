@@ -40,8 +40,10 @@ struct CheckFailure {
 
 [[noreturn]] void fail(int64_t result, std::string message) { throw CheckFailure{result, std::move(message)}; }
 
+// Only existence is checked later (the store is cleared after the check), so a name declared again
+// needs no second write.
 void declare(VariableStore& vars, std::string_view name) {
-  if (!name.empty()) vars.defineVariable(upper(name), "", kCompilationReason);
+  if (!name.empty() && !vars.exists(name)) vars.defineVariable(upper(name), "", kCompilationReason);
 }
 
 bool enabled(const ImageIndex& index, size_t i) { return !index.isDisabled(i); }
@@ -49,13 +51,15 @@ bool enabled(const ImageIndex& index, size_t i) { return !index.isDisabled(i); }
 // Pass 1: every block closes the kind it opened, at the nesting of the other kinds it opened in.
 class BlockStructure {
  public:
-  BlockStructure(const SetupImage& image, const ImageIndex& index) : image_(image), index_(index) {}
+  BlockStructure(const SetupImage& image, const ImageIndex& index, const LineParameters& params)
+      : image_(image), index_(index), params_(params) {}
 
   void run() {
     for (size_t i = 0; i < image_.lineCount(); ++i) {
       if (!enabled(index_, i)) continue;
       line_ = int64_t(i);
-      visit(image_.commands[i], index_.parameterOfLine(i, 1));
+      const std::string& command = image_.commands[i];
+      visit(command, command == "For Each" ? params_(i, 1) : std::string_view());
     }
   }
 
@@ -133,6 +137,7 @@ class BlockStructure {
 
   const SetupImage& image_;
   const ImageIndex& index_;
+  const LineParameters& params_;
   int64_t line_ = 0;
   int opened_ = 0, ends_ = 0, whiles_ = 0, wends_ = 0, repeats_ = 0, untils_ = 0, forEaches_ = 0, nexts_ = 0;
   int depth_ = 0, ifDepth_ = 0, whileDepth_ = 0, repeatDepth_ = 0, forEachDepth_ = 0;
@@ -142,10 +147,10 @@ class BlockStructure {
 };
 
 // Pass 3: label names are unique without regard to case, disabled lines included.
-void collectLabels(const SetupImage& image, const ImageIndex& index, std::vector<std::string>& names) {
+void collectLabels(const SetupImage& image, const LineParameters& params, std::vector<std::string>& names) {
   for (size_t i = 0; i < image.lineCount(); ++i) {
     if (image.commands[i] != "Label") continue;
-    const std::string_view label = index.parameterOfLine(i, 1);
+    const std::string_view label = params(i, 1);
     std::string key = upper(label);
     for (const std::string& known : names)
       if (known == key) fail(int64_t(i), "LABEL re-defined: " + std::string(label));
@@ -154,10 +159,10 @@ void collectLabels(const SetupImage& image, const ImageIndex& index, std::vector
 }
 
 // Pass 4: a kept "Set Variable" (name, marker, "TRUE") declares its variable for the whole script.
-void declareKeptVariables(const SetupImage& image, const ImageIndex& index, VariableStore& vars) {
+void declareKeptVariables(const SetupImage& image, const LineParameters& params, VariableStore& vars) {
   for (size_t i = 0; i < image.lineCount(); ++i) {
     if (image.commands[i] != "Set Variable") continue;
-    const std::string_view p1 = index.parameterOfLine(i, 1);
+    const std::string_view p1 = params(i, 1);
     const size_t marker = p1.find(kKeepMarker);
     if (marker == std::string_view::npos) continue;
     const std::string_view name = p1.substr(0, marker);
@@ -168,12 +173,12 @@ void declareKeptVariables(const SetupImage& image, const ImageIndex& index, Vari
 // Pass 5: the rules of single commands, applied to one line.
 class LineRules {
  public:
-  LineRules(const ImageIndex& index, VariableStore& vars, std::vector<std::string>& loopVariables,
+  LineRules(const LineParameters& params, VariableStore& vars, std::vector<std::string>& loopVariables,
             std::string& actionState, size_t line, ExpressionSyntaxCheck expressionParses)
-      : index_(index), vars_(vars), loopVariables_(loopVariables), actionState_(actionState), line_(line),
+      : params_(params), vars_(vars), loopVariables_(loopVariables), actionState_(actionState), line_(line),
         expressionParses_(expressionParses) {}
 
-  std::string_view param(size_t k) const { return index_.parameterOfLine(line_, k); }
+  std::string_view param(size_t k) const { return params_(line_, k); }
   const VariableStore& vars() const { return vars_; }
   [[noreturn]] void error(std::string message) const { fail(int64_t(line_), std::move(message)); }
 
@@ -223,7 +228,7 @@ class LineRules {
   }
 
  private:
-  const ImageIndex& index_;
+  const LineParameters& params_;
   VariableStore& vars_;
   std::vector<std::string>& loopVariables_;
   std::string& actionState_;
@@ -360,7 +365,8 @@ const std::unordered_map<std::string_view, Rule>& commandRules() {
   return rules;
 }
 
-void checkCommands(const SetupImage& image, const ImageIndex& index, VariableStore& vars, ScriptTables& tables,
+void checkCommands(const SetupImage& image, const ImageIndex& index, const LineParameters& params, VariableStore& vars,
+                   ScriptTables& tables,
                    ExpressionSyntaxCheck expressionParses) {
   const auto& rules = commandRules();
   std::vector<std::string> loopVariables;
@@ -370,7 +376,7 @@ void checkCommands(const SetupImage& image, const ImageIndex& index, VariableSto
     const std::string& command = image.commands[i];
     if (!enabled(index, i) || command == "Comment") continue;
     if (command == "GoTo Label") {
-      const std::string_view label = index.parameterOfLine(i, 1);
+      const std::string_view label = params(i, 1);
       const std::string key = upper(label);
       bool known = false;
       for (const std::string& name : tables.labelNames) known = known || name == key;
@@ -379,7 +385,7 @@ void checkCommands(const SetupImage& image, const ImageIndex& index, VariableSto
     }
     const auto rule = rules.find(command);
     if (rule == rules.end()) continue;
-    rule->second(LineRules(index, vars, loopVariables, tables.lineActionStates.back(), i, expressionParses));
+    rule->second(LineRules(params, vars, loopVariables, tables.lineActionStates.back(), i, expressionParses));
   }
 }
 
@@ -418,19 +424,29 @@ bool sourcePositionOf(const SetupImage& image, size_t lineIndex, std::string& fi
   return true;
 }
 
+LineParameters::LineParameters(const SetupImage& image, const ImageIndex& index)
+    : parameters_(&image.parameters), base_(image.lineCount()) {
+  for (size_t i = 0; i < base_.size(); ++i) base_[i] = index.parameterPosition(i);
+}
+
 ScriptCheck checkScript(const SetupImage& image, const ImageIndex& index, VariableStore& declarations,
                         ScriptTables& tables, ExpressionSyntaxCheck expressionParses) {
+  return checkScript(image, index, LineParameters(image, index), declarations, tables, expressionParses);
+}
+
+ScriptCheck checkScript(const SetupImage& image, const ImageIndex& index, const LineParameters& params,
+                        VariableStore& declarations, ScriptTables& tables, ExpressionSyntaxCheck expressionParses) {
   tables = ScriptTables{};
   declarations.clear();
   for (std::string_view name : kPredeclared) declare(declarations, name);
   ScriptCheck check;
   try {
-    BlockStructure blocks(image, index);
+    BlockStructure blocks(image, index, params);
     blocks.run();
     blocks.checkCounts();
-    collectLabels(image, index, tables.labelNames);
-    declareKeptVariables(image, index, declarations);
-    checkCommands(image, index, declarations, tables, expressionParses);
+    collectLabels(image, params, tables.labelNames);
+    declareKeptVariables(image, params, declarations);
+    checkCommands(image, index, params, declarations, tables, expressionParses);
     checkWizardLoops(image, index);
   } catch (const CheckFailure& failure) {
     check.result = failure.result;

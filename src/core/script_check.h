@@ -38,6 +38,24 @@ struct ScriptTables {
   std::vector<std::string> lineActionStates;
 };
 
+// The parameters of every line, each line's identifier looked up once (the same answers as
+// ImageIndex::parameterOfLine, which looks the identifier up on every call).
+class LineParameters {
+ public:
+  LineParameters(const SetupImage& image, const ImageIndex& index);
+  // Parameter k of a zero-based line (0 gives the identifier); empty when the table holds none.
+  std::string_view operator()(size_t lineIndex, size_t k) const {
+    const size_t base = lineIndex < base_.size() ? base_[lineIndex] : std::string_view::npos;
+    if (base == std::string_view::npos || base + k >= parameters_->size()) return {};
+    return (*parameters_)[base + k];
+  }
+  size_t lineCount() const { return base_.size(); }
+
+ private:
+  const std::vector<std::string>* parameters_;
+  std::vector<size_t> base_;
+};
+
 // Decides whether an "Evaluate Expression" text (each "$" already turned into a double quote) parses.
 using ExpressionSyntaxCheck = bool (*)(std::string_view expression);
 
@@ -46,6 +64,10 @@ using ExpressionSyntaxCheck = bool (*)(std::string_view expression);
 // syntax check every expression is accepted.
 ScriptCheck checkScript(const SetupImage& image, const ImageIndex& index, VariableStore& declarations,
                         ScriptTables& tables, ExpressionSyntaxCheck expressionParses = nullptr);
+// The same with the line parameters already at hand.
+ScriptCheck checkScript(const SetupImage& image, const ImageIndex& index, const LineParameters& parameters,
+                        VariableStore& declarations, ScriptTables& tables,
+                        ExpressionSyntaxCheck expressionParses = nullptr);
 
 // The source position of a zero-based line from the image's "file*line" table (line stored zero-based,
 // returned 1-based); false when the table has no usable entry.

@@ -15,7 +15,7 @@ std::string_view CommandContext::command() const {
 std::string_view CommandContext::param(size_t n) const {
   // While the script runs, the identifier's position was looked up once per line.
   if (const InterpreterState* run = engine_.interpreter.get(); run && run->script && line_ >= 1 &&
-                                                               line_ <= run->script->parameterBase.size())
+                                                               line_ <= run->script->param.lineCount())
     return run->script->param(line_ - 1, n);
   return engine_.index->parameterOfLine(line_ - 1, n);
 }

@@ -380,8 +380,8 @@ void finishIfMediumRemoved(Engine& e) {
 }
 
 // Checks the script; a rejected one ends the process at once, showing nothing.
-void checkOrTerminate(Engine& e, InterpreterState& s) {
-  const ScriptCheck check = checkScript(e.image, *e.index, e.vars, s.tables, expressionParses);
+void checkOrTerminate(Engine& e, InterpreterState& s, const LineParameters& parameters) {
+  const ScriptCheck check = checkScript(e.image, *e.index, parameters, e.vars, s.tables, expressionParses);
   if (!check.accepted()) TerminateProcess(GetCurrentProcess(), kExitScriptRejected);
 }
 
@@ -406,16 +406,14 @@ std::vector<std::string> commandLineNames(const Engine& e) {
 
 }  // namespace
 
-CompiledScript::CompiledScript(const SetupImage& image, const ImageIndex& index)
-    : flow(image, index), parameters(&image.parameters) {
+CompiledScript::CompiledScript(const SetupImage& image, const ImageIndex& index, LineParameters parameters)
+    : flow(image, index), param(std::move(parameters)) {
   const size_t count = image.lineCount();
   handlers.assign(count + 1, nullptr);
   plugin.assign(count + 1, 0);
-  parameterBase.resize(count);
   for (size_t i = 0; i < count; ++i) {
     handlers[i + 1] = findCommand(image.commands[i]);
     for (const std::string& name : image.pluginCommands) plugin[i + 1] |= name == image.commands[i];
-    parameterBase[i] = index.parameterPosition(i);
   }
 }
 
@@ -426,10 +424,11 @@ void runScript(Engine& e) {
   t.line("    <Variables>");
   t.line("    </Variables>");
   t.line("    <CompileScript>");
-  checkOrTerminate(e, *state);
+  LineParameters parameters(e.image, *e.index);
+  checkOrTerminate(e, *state, parameters);
   t.line("    </CompileScript>");
   e.vars.clear();
-  state->script = std::make_unique<CompiledScript>(e.image, *e.index);
+  state->script = std::make_unique<CompiledScript>(e.image, *e.index, std::move(parameters));
   setEarlyVariables(e);
   t.line("    <BootStrap>");
   bootstrapMaintenance(e);

@@ -18,20 +18,12 @@ struct Engine;
 
 // The script as the line walk uses it, resolved once after the check.
 struct CompiledScript {
-  CompiledScript(const SetupImage& image, const ImageIndex& index);
+  CompiledScript(const SetupImage& image, const ImageIndex& index, LineParameters parameters);
 
   ScriptFlow flow;
+  LineParameters param;                  // param(zero-based line, n)
   std::vector<CommandHandler> handlers;  // per line (1-based); null for no built-in command
   std::vector<uint8_t> plugin;           // per line: the command belongs to a plug-in
-  std::vector<size_t> parameterBase;     // per line index: position of the identifier in the table
-  const std::vector<std::string>* parameters = nullptr;
-
-  // param(n) of a zero-based line, as ImageIndex::parameterOfLine answers it.
-  std::string_view param(size_t lineIndex, size_t n) const {
-    const size_t base = parameterBase[lineIndex];
-    if (base == std::string_view::npos || base + n >= parameters->size()) return {};
-    return (*parameters)[base + n];
-  }
 };
 
 // One open "For Each": its variable, what remains of its list, and its separator.

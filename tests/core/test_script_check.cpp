@@ -2,6 +2,8 @@
 // accepted script leaves for the run.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "core/script_check.h"
 #include "script_image.h"
 #include "script_rejections.h"
@@ -142,6 +144,38 @@ TEST(ScriptCheckTest, StartsFromAnEmptyStore) {
   const SetupImage image = scriptLines({{"If", "LEFTOVER", "0", "1"}, {"End"}});
   const ImageIndex index(image);
   EXPECT_EQ(checkScript(image, index, vars, tables).message, "Variable not defined: LEFTOVER");
+}
+
+}  // namespace
+}  // namespace orv
+
+namespace orv {
+namespace {
+
+// The check and the interpreter read parameters through positions found once; they must answer as
+// the image index does, including its reading into the next line and its first-match rule.
+TEST(LineParametersTest, AnswerAsTheImageIndex) {
+  SetupImage image = test::scriptLines({{"Set Variable", "X", "1"},
+                                        {"Comment"},
+                                        {"If", "X", "0", "1"},
+                                        {"Label", "Ünïcode"},
+                                        {"End"}});
+  image.parameters.insert(image.parameters.begin(), {"{0000", "unrelated"});
+  // A parameter that spells a later line's identifier in other letter case comes first in the table.
+  std::string shadow = image.lineIds[4];
+  for (char& c : shadow) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  image.parameters.insert(image.parameters.begin() + 1, shadow);
+  image.lineIds[3] = "{ÄÖ-line}";
+  image.parameters.push_back("{äö-LINE}");
+  image.parameters.push_back("after");
+  image.lineIds.push_back("{missing}");
+  image.commands.push_back("Comment");
+  image.disabled.push_back("");
+  const ImageIndex index(image);
+  const LineParameters params(image, index);
+  for (size_t line = 0; line < image.lineCount() + 1; ++line)
+    for (size_t k = 0; k < 6; ++k)
+      EXPECT_EQ(params(line, k), index.parameterOfLine(line, k)) << line << " " << k;
 }
 
 }  // namespace
