@@ -235,6 +235,19 @@ TEST_F(NativeDecisionTest, ACancelledOverwriteRollsBackAndEndsTheRun) {
   EXPECT_EQ(var("ZORN_thProgress"), "0");
 }
 
+// A slow medium for the cancel test: each chunk takes a moment. A plain function, since a lambda does not
+// convert to the 32-bit build's stdcall routine pointer.
+struct SlowCopy {
+  LPPROGRESS_ROUTINE inner;
+  void* data;
+};
+DWORD CALLBACK slowProgress(LARGE_INTEGER a, LARGE_INTEGER b, LARGE_INTEGER c, LARGE_INTEGER d, DWORD e, DWORD f,
+                            HANDLE g, HANDLE h, LPVOID p) {
+  Sleep(5);
+  auto* s = static_cast<SlowCopy*>(p);
+  return s->inner(a, b, c, d, e, f, g, h, s->data);
+}
+
 TEST_F(NativeDecisionTest, ACancelDuringALargeCopyStopsItAndRollsBack) {
   writeData("files\\large.bin", std::string(48u << 20, 'x'));
   writeData("files\\small.txt", "s");
@@ -243,18 +256,8 @@ TEST_F(NativeDecisionTest, ACancelDuringALargeCopyStopsItAndRollsBack) {
   // A slow medium: each chunk takes a moment, so the cancel surely arrives in the middle.
   state().copyWithProgress = [](const std::wstring& from, const std::wstring& to, bool move, LPPROGRESS_ROUTINE progress,
                                 void* routineData) {
-    struct Slow {
-      LPPROGRESS_ROUTINE inner;
-      void* data;
-    } slow{progress, routineData};
-    return chunkedCopy(from, to, move,
-                       [](LARGE_INTEGER a, LARGE_INTEGER b, LARGE_INTEGER c, LARGE_INTEGER d, DWORD e, DWORD f, HANDLE g,
-                          HANDLE h, LPVOID p) -> DWORD {
-                         Sleep(5);
-                         auto* s = static_cast<Slow*>(p);
-                         return s->inner(a, b, c, d, e, f, g, h, s->data);
-                       },
-                       &slow);
+    SlowCopy slow{progress, routineData};
+    return chunkedCopy(from, to, move, slowProgress, &slow);
   };
   set("SILENT", "FALSE");        // the wait handles messages, so the page's Cancel can arrive
   set("ABORTEDONERROR", "TRUE");  // no "Setup cancelled" box in a test
