@@ -185,6 +185,8 @@ std::string VariableStore::expandImpl(std::string_view text, bool quoted) const 
       } else {
         std::string v;
         if (lookup(name, v)) {
+          // An expression operand writes a double quote as two; a value's own quote must not end it.
+          if (quoted) v = replaceAll(v, "\"", "\"\"", false);
           values.push_back(std::move(v));
           value = &values.back();
         }

@@ -202,6 +202,10 @@ TEST(ExpressionTest, ReferencesBecomeQuotedValues) {
   vars.setValue("N", "7");
   EXPECT_EQ(evaluateExpandedExpression(vars, R"($A$ = "abc" and $N$ > "10")"), ExpressionResult::False);
   EXPECT_EQ(evaluateExpandedExpression(vars, R"($A$ = "abc" and $N$ < "10")"), ExpressionResult::True);
+  // A value's own double quotes stay inside its operand.
+  vars.setValue("Q", R"(say "or" = "x")");
+  EXPECT_EQ(evaluateExpandedExpression(vars, R"($Q$ = "say ""or"" = ""x""")"), ExpressionResult::True);
+  EXPECT_EQ(evaluateExpandedExpression(vars, R"($Q$ = "say")"), ExpressionResult::False);
   // An undefined reference stays unquoted and so cannot parse.
   EXPECT_EQ(evaluateExpandedExpression(vars, R"($MISSING$ = "x")"), ExpressionResult::Error);
   // The compiler's check reads each reference as a quoted operand.

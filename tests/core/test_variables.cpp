@@ -44,6 +44,8 @@ TEST_F(ExpandTest, FollowsTheRescanningRules) {
 TEST_F(ExpandTest, QuotedFormQuotesEachSubstitution) {
   EXPECT_EQ(vars.expandQuoted("$B$ = $TARGETDIR$"), "\"y\" = \"C:\\App\"");
   EXPECT_EQ(vars.expandQuoted("$A$"), "\"x\"y\"\"");
+  vars.setValue("SAID", "he said \"hi\"");
+  EXPECT_EQ(vars.expandQuoted("$SAID$"), "\"he said \"\"hi\"\"\"");
 }
 
 TEST_F(ExpandTest, SelfReferenceIsBounded) {
