@@ -12,30 +12,13 @@
 #include <string>
 
 #include "core/archive/sevenzip.h"
+#include "posix_file_input.h"
 
 namespace {
 
 using namespace orv::archive;
 
-class FileInput final : public ArchiveInput {
- public:
-  explicit FileInput(const char* path) : fd_(::open(path, O_RDONLY)) {
-    struct stat st {};
-    if (fd_ < 0 || fstat(fd_, &st) != 0) throw ArchiveError(ArchiveErrorKind::Io, std::string("cannot open ") + path);
-    size_ = static_cast<uint64_t>(st.st_size);
-  }
-  ~FileInput() override { ::close(fd_); }
-  uint64_t size() const override { return size_; }
-  size_t readAt(uint64_t offset, uint8_t* dst, size_t size) override {
-    const ssize_t n = pread(fd_, dst, size, static_cast<off_t>(offset));
-    if (n < 0) throw ArchiveError(ArchiveErrorKind::Io, "read failed");
-    return static_cast<size_t>(n);
-  }
-
- private:
-  int fd_;
-  uint64_t size_ = 0;
-};
+using FileInput = orv::bench::PosixFileInput;
 
 // Counts the bytes; the reader checks each entry's CRC before commit.
 class CountingOutput final : public EntryOutput {
