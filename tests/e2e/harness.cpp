@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "core/script_image.h"
 #include "platform/files.h"
 #include "platform/handles.h"
 #include "platform/strings.h"
@@ -44,30 +45,13 @@ SetupFolder buildSetup(const SetupImage& image, const SetupOptions& options) {
 }
 
 SetupImage scriptImage(const std::vector<std::vector<std::string>>& lines) {
-  SetupImage img;
-  img.title = "Test Product";
+  SetupImage img = scriptLines(lines);
   img.productCode = "{6F1C2A10-0000-4000-8000-000000000001}";
   img.revisionCode = "{6F1C2A10-0000-4000-8000-000000000002}";
   img.version = "1.0";
   img.languageDialog = "FALSE";
   img.defaultLanguage = "English";
   img.componentSizes = {"ZORN-PREDEF-COMPONENT", "0"};
-  for (size_t i = 0; i < lines.size(); ++i) {
-    char id[64];
-    snprintf(id, sizeof id, "{0000%04X-0000-4000-8000-%012zX}", static_cast<unsigned>(i), i);
-    std::string command = lines[i].empty() ? std::string("Comment") : lines[i][0];
-    const bool disabled = command.rfind("//", 0) == 0;
-    if (disabled) command = command.substr(2);
-    img.commands.push_back(command);
-    img.lineIds.push_back(id);
-    img.disabled.push_back(disabled ? "C" : "");
-    img.mediaFolders.push_back("");
-    img.sourcePositions.push_back("C:\\project\\test.orv*" + std::to_string(i));
-    if (lines[i].size() > 1) {
-      img.parameters.push_back(id);
-      img.parameters.insert(img.parameters.end(), lines[i].begin() + 1, lines[i].end());
-    }
-  }
   return img;
 }
 
