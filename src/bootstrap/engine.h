@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/image.h"
+#include "core/instance_data.h"
 #include "core/mathematics.h"
 #include "core/variables.h"
 #include "script/dialog.h"
@@ -19,6 +20,7 @@ class Trace;
 struct InterpreterState;
 class MainWindow;
 struct NativeEngineState;
+struct MaintenanceState;
 
 // What the main program learns at start (folders always end with a backslash).
 struct StartupState {
@@ -67,6 +69,10 @@ struct Engine {
   // The native installation engine: deferred queue, pending undo records, platform text
   // (engines/native_state.h), created on first use.
   std::shared_ptr<NativeEngineState> native;
+  // The component lists (names, states, sizes ...), kept with the instance data for maintenance runs.
+  ComponentLists components;
+  // Engine cache and maintenance registration (engines/maintenance.h), created on first use.
+  std::shared_ptr<MaintenanceState> maintenance;
 
   // The "Mathematics" pseudo-random generator (all 0 at start).
   RandomGenerator random;

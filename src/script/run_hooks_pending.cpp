@@ -4,10 +4,6 @@
 
 namespace orv {
 
-void bootstrapMaintenance(Engine&) {}
-void removeResumeEntries(Engine&) {}
-void applyCacheOverride(Engine&, std::string_view) {}
-void refreshMaintenanceLinks(Engine&) {}
 void chooseLanguage(Engine&) {}
 void applyLanguage(Engine&, std::string_view) {}
 std::string localizeText(Engine&, std::string_view text, std::string_view, int) { return std::string(text); }
