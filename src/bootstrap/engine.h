@@ -21,6 +21,7 @@ struct InterpreterState;
 class MainWindow;
 struct NativeEngineState;
 struct MaintenanceState;
+struct DialogRuntime;
 
 // What the main program learns at start (folders always end with a backslash).
 struct StartupState {
@@ -62,6 +63,8 @@ struct Engine {
   // Shows a wizard page for "Display Dialog"; until the page runtime sets it, every page answers as in
   // a silent run (Next when modal).
   DialogPresenter showDialog;
+  // The wizard page runtime (ui/dialog_pool.h): the preloaded pages, created at start-up.
+  std::shared_ptr<DialogRuntime> dialogs;
   // Background work: the wait loop's and the watchdogs' state (script/worker.cpp).
   WorkerProtocolState workers;
   // The hidden main window (ui/main_window.h), created on first use on the UI thread.

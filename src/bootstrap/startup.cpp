@@ -20,6 +20,7 @@
 #include "platform/strings.h"
 #include "platform/system.h"
 #include "script/interpreter.h"
+#include "ui/dialog_pool.h"
 
 namespace orv {
 namespace {
@@ -216,8 +217,10 @@ class Startup {
     for (size_t i = 0; i < e_.image.lineCount(); ++i)
       if (e_.image.commands[i] == "Display Dialog" && !e_.index->isDisabled(i)) ++count;
     windows_.setProgressRange(count, 1);
-    // The dialog runtime loads each designed page here, keyed by its line index.
-    for (int i = 0; i < count; ++i) windows_.stepProgress();
+    initDialogs(e_, s_.supportFolder);
+    orv::preloadDialogs(e_, [this] {
+      if (!s_.silent && !s_.noSplash) windows_.stepProgress();
+    });
     trace_.line("    </Dialogs>");
   }
 

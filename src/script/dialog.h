@@ -2,6 +2,7 @@
 // a "Display Dialog" line and answers with one of these; the "Wizard Loop" turns the answer into its
 // next step (Next forwards, Back backwards, Cancel out of the loop).
 #pragma once
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -16,6 +17,7 @@ enum class DialogResult { NotModal = 0, Cancel = 2, Next = 6, Back = 7, Custom =
 struct DialogAnswer {
   DialogResult result = DialogResult::Next;
   std::string customName;  // for Custom
+  intptr_t window = 0;     // a modeless page's window (WINDOWHANDLE), 0 when none is shown
 };
 
 // Shows the page of the current "Display Dialog" line, modally (waiting for the answer) or not.

@@ -1,11 +1,12 @@
-// "Display Dialog" until the wizard page runtime exists: it does the command's bookkeeping (the skip
-// condition, the result variable, WINDOWHANDLE, the answer to the wizard loop) and shows the page
-// through Engine::showDialog when one is set; without it every page answers as in a silent run. The
-// page runtime replaces this file with its own "Display Dialog".
+// "Display Dialog" and "Hide Dialog". The command does the line's bookkeeping (the skip condition, the
+// result variable, WINDOWHANDLE, the answer to the wizard loop); the page itself is filled and shown by
+// the presenter that the page runtime installs (Engine::showDialog). Without one every page answers as
+// in a silent run.
 #include "bootstrap/engine.h"
 #include "core/text.h"
 #include "script/commands.h"
 #include "script/interpreter.h"
+#include "ui/dialog_pool.h"
 
 namespace orv {
 
@@ -27,7 +28,8 @@ void displayDialog(CommandContext& line) {
   const bool modal = inWizard || isTrueText(line.param(3));
   DialogAnswer answer{modal ? DialogResult::Next : DialogResult::NotModal, {}};
   if (e.showDialog) answer = e.showDialog(line, modal);
-  if (!inWizard) e.vars.defineVariable("WINDOWHANDLE", "0", line.reason());
+  // A modeless page is the running progress window; a silent run shows none and keeps "0".
+  if (!inWizard) e.vars.defineVariable("WINDOWHANDLE", modal ? "0" : std::to_string(answer.window), line.reason());
   const std::string_view resultVariable = line.param(2);
   const std::string text = dialogResultText(answer);
   if (!resultVariable.empty() && !text.empty()) {
@@ -37,8 +39,11 @@ void displayDialog(CommandContext& line) {
   if (inWizard) reportWizardAnswer(e, answer.result);
 }
 
+void hideDialog(CommandContext& line) { hideDialogs(line.engine()); }
+
 const CommandEntry kDialogCommands[] = {
     {"Display Dialog", displayDialog},
+    {"Hide Dialog", hideDialog},
 };
 
 }  // namespace

@@ -7,7 +7,6 @@ namespace orv {
 void chooseLanguage(Engine&) {}
 void applyLanguage(Engine&, std::string_view) {}
 std::string localizeText(Engine&, std::string_view text, std::string_view, int) { return std::string(text); }
-void refreshProgressDisplay(Engine&, std::string_view, int64_t) {}
 void runPluginCommand(CommandContext&) {}
 
 }  // namespace orv
