@@ -248,7 +248,9 @@ void applyCacheOverride(Engine& engine, std::string_view folder) {
   }
   if (!createFolders(std::string(folder))) {
     for (const std::string& f : created) RemoveDirectoryW(widen(f).c_str());
-    engine.vars.defineVariable("OVERRIDECACHE", "", "Failed Cache Override");
+    // Given on the command line of a silent run, the value is protected against the script; the reset
+    // takes the command line's own reason so an unusable folder never stays the cache root.
+    engine.vars.defineVariable("OVERRIDECACHE", "", kInjectReason);
     st.appliedOverride.clear();
     return;
   }

@@ -111,7 +111,7 @@ class Maintenance : public ::testing::Test {
     EXPECT_TRUE(readWholeFile(binaryFolder() + "orvstub.exe", program)) << binaryFolder();
     writeWholeFile(folder + "setup.exe", program + writeImage(image));
     copyFileOver(binaryFolder() + "orv.lib", folder + "orv.lib");
-    writeWholeFile(folder + "setup.res", "resources");
+    copyFileOver(hostPath(ORV_FIXTURES) + "\\minimal.res", folder + "setup.res");
     setupImage = image;
     return folder;
   }
@@ -209,7 +209,8 @@ TEST_F(Maintenance, TheCachedEngineStartsInMaintenanceWithTheRememberedValues) {
   const std::string revision = uniqueCode(2);
   const std::string first = buildSetup(
       "first", revision,
-      {when("MAINTENANCE", "TRUE"), mark(1), {"End"}, when("REMOVE", "TRUE"), mark(2), {"End"},
+      {{"//Set Variable", "SERIAL$ZORN$ZORN$TRUE", "kept"},  // declares the remembered variable
+       when("MAINTENANCE", "TRUE"), mark(1), {"End"}, when("REMOVE", "TRUE"), mark(2), {"End"},
        when("SERIAL", "AB-12"), mark(3), {"End"}, when("TARGETDIR", "C:\\Apps\\Maintained\\"), mark(4), {"End"},
        when("NEEDSUPGRADE", "FALSE"), mark(5), {"End"}, when("NEWINSTANCE", "FALSE"), mark(6), {"End"}});
   // The first start of the setup itself is a first installation.
