@@ -1,13 +1,20 @@
-// orvmake PROJECT --stub orvstub.exe --out FOLDER
-// Builds FOLDER/setup.exe (the engine with the image appended) from a project file.
+// orvmake PROJECT --stub orvstub.exe --out FOLDER [--name setup]
+// Builds FOLDER/setup.exe (the engine with the image appended) and FOLDER/setup.res (the support files
+// and the compiled wizard pages) from a project file. Everything is checked before anything is
+// written, and both files appear together or not at all.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "orvmake/pages.h"
 #include "orvmake/project.h"
+#include "orvmake/resources.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 int usage() {
   std::fprintf(stderr, "usage: orvmake PROJECT --stub ENGINE.exe --out FOLDER [--name setup]\n");
@@ -19,6 +26,52 @@ bool readFile(const std::string& path, std::string& bytes) {
   if (!in) return false;
   bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   return true;
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream o(path, std::ios::binary | std::ios::trunc);
+  if (!o.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) || !o.flush())
+    throw std::runtime_error(path + ": cannot write");
+}
+
+// Removes the temporary files of a build that did not finish.
+struct PendingFiles {
+  std::vector<std::string> paths;
+  ~PendingFiles() {
+    std::error_code ignored;
+    for (const std::string& p : paths) fs::remove(p, ignored);
+  }
+};
+
+int build(const std::string& projectPath, const std::string& stub, const std::string& out, const std::string& name) {
+  using namespace orv::make;
+  const Project project = readProject(projectPath);
+  const std::vector<SupportFile> pages = compilePages(project);
+  std::vector<std::string> supportNames = supportFileNames(project.resourceFolder);
+  for (const SupportFile& page : pages) supportNames.push_back(page.name);
+  checkDialogLines(project, supportNames);
+
+  std::string bytes;
+  if (!readFile(stub, bytes)) throw std::runtime_error(stub + ": cannot read the engine program");
+  bytes += orv::writeImage(project.image);
+
+  if (!fs::is_directory(out)) throw std::runtime_error(out + ": the output folder does not exist");
+  const std::string exe = out + "/" + name + ".exe", res = out + "/" + name + ".res";
+  PendingFiles pending;
+  const bool withArchive = !supportNames.empty();
+  if (withArchive) {
+    pending.paths.push_back(res + ".part");
+    fs::remove(res + ".part");
+    writeResourceArchive(res + ".part", project.resourceFolder, pages);
+  }
+  pending.paths.push_back(exe + ".part");
+  writeFile(exe + ".part", bytes);
+  fs::rename(exe + ".part", exe);
+  if (withArchive) fs::rename(res + ".part", res);
+  else fs::remove(res);  // an archive of an earlier build would be taken for this one's
+  std::printf("%s: %zu script lines, %zu bytes; %zu pages, %zu support files\n", exe.c_str(), project.image.lineCount(),
+              bytes.size(), project.pages.size(), supportNames.size() - pages.size());
+  return 0;
 }
 
 }  // namespace
@@ -36,19 +89,11 @@ int main(int argc, char** argv) {
     }
   }
   if (project.empty() || stub.empty() || out.empty()) return usage();
+  if (name.empty() || name.find('/') != std::string::npos) return usage();
   try {
-    const orv::SetupImage image = orv::make::readProject(project);
-    std::string bytes;
-    if (!readFile(stub, bytes)) throw std::runtime_error(stub + ": cannot read the engine program");
-    bytes += orv::writeImage(image);
-    const std::string target = out + "/" + name + ".exe";
-    std::ofstream o(target, std::ios::binary | std::ios::trunc);
-    if (!o.write(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-      throw std::runtime_error(target + ": cannot write");
-    std::printf("%s: %zu script lines, %zu bytes\n", target.c_str(), image.lineCount(), bytes.size());
-    return 0;
+    return build(project, stub, out, name);
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
+    std::fprintf(stderr, "orvmake: %s\n", e.what());
     return 1;
   }
 }

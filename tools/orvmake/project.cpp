@@ -1,5 +1,6 @@
 #include "orvmake/project.h"
 
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -49,9 +50,18 @@ std::string derivedGuid(const std::string& seed) {
   return buf;
 }
 
+// Dialog names become file names in the resource archive: plain names only.
+bool isPlainName(const std::string& name) {
+  if (name.empty() || name.size() > 64 || name[0] == '.') return false;
+  for (char c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.') return false;
+  return true;
+}
+
 class Reader {
  public:
-  SetupImage image;
+  Project project;
+  SetupImage& image = project.image;
 
   void readFile(const std::string& path, int depth) {
     if (depth > 16) throw ProjectError(path, 0, "includes nest too deeply");
@@ -81,6 +91,10 @@ class Reader {
     if (line.empty() || line[0] == '#') return;
     if (startsWithNoCase(line, "include ")) {
       readFile(folderPart(file) + trim(line.substr(8)), depth + 1);
+      return;
+    }
+    if (startsWithNoCase(line, "page ")) {
+      addPage(file, number, trim(line.substr(5)));
       return;
     }
     if (startsWithNoCase(line, "define ")) {
@@ -113,6 +127,11 @@ class Reader {
         {"revision-code", [](SetupImage& i, const std::string& v) { i.revisionCode = v; }},
         {"language", [](SetupImage& i, const std::string& v) { i.defaultLanguage = v; }},
     };
+    if (name == "resources") {
+      if (value.empty()) throw ProjectError(file, number, "resources needs a folder");
+      project.resourceFolder = value[0] == '/' ? value : folderPart(file) + value;
+      return;
+    }
     if (name == "codepage" || name == "caching") {
       int64_t n;
       if (!parseInt64(value, n) || n <= 0) throw ProjectError(file, number, name + " must be a positive number");
@@ -122,6 +141,26 @@ class Reader {
     auto it = fields.find(name);
     if (it == fields.end()) throw ProjectError(file, number, "unknown product field \"" + name + "\"");
     it->second(image, value);
+  }
+
+  void addPage(const std::string& file, size_t number, const std::string& text) {
+    const size_t eq = text.find('=');
+    PageEntry page;
+    page.name = trim(text.substr(0, eq));
+    page.at = {file, number};
+    if (!isPlainName(page.name))
+      throw ProjectError(file, number, "a page needs a plain name (letters, digits, '_', '-', '.'): \"" + page.name + "\"");
+    for (const PageEntry& other : project.pages)
+      if (equalsNoCase(other.name, page.name))
+        throw ProjectError(file, number, "the page \"" + page.name + "\" is already named at line " + std::to_string(other.at.line));
+    if (eq != std::string::npos) {
+      const std::vector<std::string> paths = splitParameters(text.substr(eq + 1));
+      if (paths.size() > 2) throw ProjectError(file, number, "a page takes a design file and a rules file at most");
+      auto resolve = [&](const std::string& p) { return p.empty() || p[0] == '/' ? p : folderPart(file) + p; };
+      page.designPath = resolve(paths[0]);
+      if (paths.size() == 2) page.rulesPath = resolve(paths[1]);
+    }
+    project.pages.push_back(std::move(page));
   }
 
   void addScriptLine(const std::string& file, size_t number, const std::string& line) {
@@ -137,6 +176,7 @@ class Reader {
     image.disabled.push_back(disabled ? "C" : "");
     image.mediaFolders.push_back("");
     image.sourcePositions.push_back(file + "*" + std::to_string(number - 1));
+    project.scriptLines.push_back({file, number});
     if (colon != std::string::npos) {
       image.parameters.push_back(id);
       for (auto& p : splitParameters(text.substr(colon + 1))) image.parameters.push_back(p);
@@ -146,11 +186,11 @@ class Reader {
 
 }  // namespace
 
-SetupImage readProject(const std::string& path) {
+Project readProject(const std::string& path) {
   Reader reader;
   reader.readFile(path, 0);
   reader.finish(folderPart(path));
-  return std::move(reader.image);
+  return std::move(reader.project);
 }
 
 }  // namespace orv::make
