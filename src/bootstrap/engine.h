@@ -21,6 +21,7 @@ struct InterpreterState;
 class MainWindow;
 struct NativeEngineState;
 struct MaintenanceState;
+struct MediaState;
 struct DialogRuntime;
 
 // What the main program learns at start (folders always end with a backslash).
@@ -76,6 +77,9 @@ struct Engine {
   ComponentLists components;
   // Engine cache and maintenance registration (engines/maintenance.h), created on first use.
   std::shared_ptr<MaintenanceState> maintenance;
+  // Media blocks (media/media_state.h): the current web media and the run's download settings, created
+  // on first use.
+  std::shared_ptr<MediaState> media;
 
   // The "Mathematics" pseudo-random generator (all 0 at start).
   RandomGenerator random;

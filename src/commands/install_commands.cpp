@@ -4,6 +4,7 @@
 #include "bootstrap/engine.h"
 #include "engines/native_commands.h"
 #include "engines/native_plan.h"
+#include "media/acquire_media.h"
 #include "script/command.h"
 #include "script/commands.h"
 
@@ -12,6 +13,7 @@ namespace {
 
 // The kinds whose prepared fields are exactly the line's command header.
 void headerOnly(CommandContext& c, std::string_view kind) {
+  if (!acquireLineMedia(c.engine(), c.line())) return;  // the line's media block first (caching mode 2)
   std::vector<std::string> prepared;
   if (isNativeEngine(c.engine())) prepared.push_back(commandHeaderOf(c.engine(), c.line()));
   handInstallAction(c, kind, std::move(prepared));
@@ -22,6 +24,7 @@ void installAssembly(CommandContext& c) { headerOnly(c, "Install Assembly"); }
 void installOdbcDriver(CommandContext& c) { headerOnly(c, "Install ODBC Driver"); }
 
 void installService(CommandContext& c) {
+  if (!acquireLineMedia(c.engine(), c.line())) return;
   std::vector<std::string> prepared;
   if (isNativeEngine(c.engine())) {
     prepared.push_back(commandHeaderOf(c.engine(), c.line()));

@@ -22,6 +22,7 @@ struct CallContext {
   const std::string* password = nullptr;
   const ArchiveLibrary::Progress* progress = nullptr;
   bool passwordGiven = false;
+  int32_t questionAnswer = 4;
 };
 thread_local CallContext* tCall = nullptr;
 
@@ -51,8 +52,21 @@ int32_t WINAPI ninthCallback(int32_t, int32_t) { return 1; }
 
 int32_t WINAPI questionCallback(int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t,
                                 int32_t) {
-  return 4;  // overwrite
+  return tCall ? tCall->questionAnswer : 4;  // 4 overwrites
 }
+
+// Installs the call's context for one library call and restores the outer one (a callback may start a
+// nested call on the same thread).
+class ScopedCall {
+ public:
+  explicit ScopedCall(CallContext& call) : outer_(tCall) { tCall = &call; }
+  ~ScopedCall() { tCall = outer_; }
+  ScopedCall(const ScopedCall&) = delete;
+  ScopedCall& operator=(const ScopedCall&) = delete;
+
+ private:
+  CallContext* outer_;
+};
 
 }  // namespace
 
@@ -61,12 +75,15 @@ ArchiveLibrary::ArchiveLibrary(const std::string& folder) {
   if (!module_) return;
   extract_ = exportOf<decltype(extract_)>(module_.get(), "ExtractArchive");
   lastError_ = exportOf<decltype(lastError_)>(module_.get(), "GetLastArchiveError");
+  openList_ = exportOf<decltype(openList_)>(module_.get(), "OpenListArchive");
+  closeList_ = exportOf<decltype(closeList_)>(module_.get(), "CloseListArchive");
   if (!lastError_) extract_ = nullptr;
 }
 
 ArchiveLibrary::Result ArchiveLibrary::extract(const std::string& archivePath, const std::string& targetFolder,
                                                const std::vector<std::string>& names, bool flatten,
-                                               const std::string& password, Progress progress) const {
+                                               const std::string& password, Progress progress,
+                                               int32_t questionAnswer) const {
   Result result;
   if (!loaded()) return result;
   std::vector<std::string> ansiNames;
@@ -74,16 +91,42 @@ ArchiveLibrary::Result ArchiveLibrary::extract(const std::string& archivePath, c
   for (const auto& n : names) ansiNames.push_back(toCodePage(n, CP_ACP));
   for (const auto& n : ansiNames) pointers.push_back(n.c_str());
   const OrvFileSet set{pointers.empty() ? nullptr : pointers.data(), static_cast<int32_t>(pointers.size())};
-  CallContext call{&password, &progress, false};
-  CallContext* outer = tCall;
-  tCall = &call;
-  const int32_t ok = extract_(toCodePage(archivePath, CP_ACP).c_str(), 1, toCodePage(targetFolder, CP_ACP).c_str(),
-                              &set, flatten ? 1 : 0, toCodePage(password, CP_ACP).c_str(), passwordCallback,
-                              progressCallback, ninthCallback, questionCallback);
-  tCall = outer;
+  CallContext call{&password, &progress, false, questionAnswer};
+  int32_t ok = 0;
+  {
+    ScopedCall scope(call);
+    ok = extract_(toCodePage(archivePath, CP_ACP).c_str(), 1, toCodePage(targetFolder, CP_ACP).c_str(), &set,
+                  flatten ? 1 : 0, toCodePage(password, CP_ACP).c_str(), passwordCallback, progressCallback,
+                  ninthCallback, questionCallback);
+  }
   result.ok = ok != 0;
   if (!result.ok) result.error = lastError_();
   return result;
+}
+
+ArchiveLibrary::Listing ArchiveLibrary::list(const std::string& archivePath, const std::string& password) const {
+  Listing listing;
+  if (!loaded() || !openList_ || !closeList_) return listing;
+  const Progress none;
+  CallContext call{&password, &none, false, 4};
+  OrvListEntry* entries = nullptr;
+  int32_t count = 0;
+  HANDLE handle = nullptr;
+  {
+    ScopedCall scope(call);
+    handle = openList_(toCodePage(archivePath, CP_ACP).c_str(), 0, passwordCallback, 0, 0, 0,
+                       toCodePage(password, CP_ACP).c_str(), &entries, &count);
+  }
+  if (!handle) {
+    listing.error = lastError_();
+    return listing;
+  }
+  // The records belong to the library until the handle is closed: copy the paths out first.
+  for (int32_t i = 0; entries && i < count; ++i)
+    if (entries[i].path) listing.paths.push_back(fromCodePage(entries[i].path, CP_ACP));
+  closeList_(handle);
+  listing.ok = true;
+  return listing;
 }
 
 std::string ArchiveLibrary::appendedMessages(const std::string& folder) {

@@ -28,7 +28,15 @@ class ArchiveLibrary {
   using Progress = std::function<bool(const std::string& file, uint64_t done, uint64_t total)>;
   Result extract(const std::string& archivePath, const std::string& targetFolder,
                  const std::vector<std::string>& names = {}, bool flatten = false, const std::string& password = {},
-                 Progress progress = {}) const;
+                 Progress progress = {}, int32_t questionAnswer = 4) const;
+
+  // Every entry path of the archive (UTF-8), or the error number of the failed listing.
+  struct Listing {
+    bool ok = false;
+    int32_t error = 0;
+    std::vector<std::string> paths;
+  };
+  Listing list(const std::string& archivePath, const std::string& password) const;
 
   // The bytes appended behind the library's own image (the runtime-message file), empty when none.
   static std::string appendedMessages(const std::string& folder);
@@ -37,6 +45,8 @@ class ArchiveLibrary {
   UniqueModule module_;
   decltype(&ExtractArchive) extract_ = nullptr;
   decltype(&GetLastArchiveError) lastError_ = nullptr;
+  decltype(&OpenListArchive) openList_ = nullptr;
+  decltype(&CloseListArchive) closeList_ = nullptr;
 };
 
 }  // namespace orv

@@ -14,7 +14,8 @@ using Registry = std::unordered_map<std::string_view, CommandHandler>;
 Registry buildRegistry() {
   Registry registry;
   for (std::span<const CommandEntry> family : {textCommands(), expressionCommands(), dialogCommands(), installCommands(),
-                                                 fileActionCommands(), registryActionCommands(), shortcutCommands()}) {
+                                                 fileActionCommands(), registryActionCommands(), shortcutCommands(),
+                                                 applyCommands(), mediaCommands()}) {
     for (const CommandEntry& entry : family) {
       if (!registry.emplace(entry.name, entry.handler).second)
         throw std::logic_error("Command registered twice: " + std::string(entry.name));

@@ -17,6 +17,8 @@ std::span<const CommandEntry> installCommands();         // files, assemblies, s
 std::span<const CommandEntry> fileActionCommands();      // folders, deletions, copies, INI files
 std::span<const CommandEntry> registryActionCommands();  // "Write Registry", "Set Environment"
 std::span<const CommandEntry> shortcutCommands();        // "Create Shortcut", "Create File Type"
+std::span<const CommandEntry> applyCommands();           // "Apply Changes", "Apply Patch", "Set 64 Bit Mode"
+std::span<const CommandEntry> mediaCommands();           // "Web Media Block", "Extract 7Zip Archive"
 
 // The handler for a command name, or null when no built-in command has that name.
 CommandHandler findCommand(std::string_view name);

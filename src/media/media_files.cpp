@@ -1,0 +1,92 @@
+#include "media/media_files.h"
+
+#include <windows.h>
+
+#include "bootstrap/engine.h"
+#include "core/archive/entry_path.h"
+#include "core/text.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/strings.h"
+
+namespace orv {
+namespace {
+
+void listInto(const std::string& folder, const std::string& relative, std::vector<std::string>& out) {
+  WIN32_FIND_DATAW fd;
+  UniqueFind find(FindFirstFileW(widen(folder + relative + "*").c_str(), &fd));
+  if (find.get() == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = narrow(fd.cFileName);
+    if (name == "." || name == "..") continue;
+    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      // A junction inside an archive's tree is not followed: it could lead anywhere.
+      if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) listInto(folder, relative + name + "\\", out);
+    } else {
+      out.push_back(relative + name);
+    }
+  } while (FindNextFileW(find.get(), &fd));
+}
+
+void removeEmptyFolders(const std::string& folder) {
+  WIN32_FIND_DATAW fd;
+  {
+    UniqueFind find(FindFirstFileW(widen(folder + "*").c_str(), &fd));
+    if (find.get() != INVALID_HANDLE_VALUE) {
+      do {
+        const std::string name = narrow(fd.cFileName);
+        if (name != "." && name != ".." && (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+          removeEmptyFolders(folder + name + "\\");
+      } while (FindNextFileW(find.get(), &fd));
+    }
+  }
+  RemoveDirectoryW(widen(folder).c_str());
+}
+
+}  // namespace
+
+std::vector<std::string> filesBelow(const std::string& folder) {
+  std::vector<std::string> files;
+  listInto(withTrailingBackslash(folder), "", files);
+  return files;
+}
+
+bool removeFile(const std::string& path) {
+  const std::wstring w = widen(path);
+  if (GetFileAttributesW(w.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+  SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileW(w.c_str()) != 0;
+}
+
+bool moveTree(const std::string& from, const std::string& to) {
+  const std::string source = withTrailingBackslash(from), target = withTrailingBackslash(to);
+  for (const std::string& relative : filesBelow(source)) {
+    const std::string destination = target + relative;
+    if (!createFolders(folderOf(destination)) || !removeFile(destination)) return false;
+    if (!MoveFileExW(widen(source + relative).c_str(), widen(destination).c_str(), MOVEFILE_COPY_ALLOWED)) return false;
+  }
+  removeEmptyFolders(source);
+  return true;
+}
+
+std::optional<std::string> safeMediaPath(std::string_view relative) {
+  std::string_view trimmed = relative;
+  while (!trimmed.empty() && (trimmed.back() == '\\' || trimmed.back() == '/')) trimmed.remove_suffix(1);
+  // Parent references are refused outright, even when they would stay inside: the tables never need them.
+  for (const std::string& part : split(archive::withBackslashes(trimmed), "\\"))
+    if (part == "..") return std::nullopt;
+  return archive::safeRelativePath(trimmed);
+}
+
+bool isPlainName(std::string_view name) {
+  const std::optional<std::string> safe = safeMediaPath(name);
+  return safe && safe->find('\\') == std::string::npos && *safe == name;
+}
+
+void wakeUiThread(Engine& engine) {
+  const int64_t value = toInt64Or(engine.vars.getValue("WINDOWHANDLE"), 0);
+  const HWND window = reinterpret_cast<HWND>(static_cast<intptr_t>(value));
+  if (value != 0 && IsWindow(window)) PostMessageW(window, WM_NULL, 0, 0);
+}
+
+}  // namespace orv
