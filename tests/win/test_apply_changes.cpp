@@ -42,8 +42,9 @@ class ApplyChangesTest : public NativeFixture {
 
   // The install lines, then "Apply Changes" with the given install and remove parameters.
   Lines installLines(const char* install, const char* remove) {
-    return {{"Install Files", "", "", "$TARGET$", "FALSE", "FALSE", "FALSE", "FALSE", "", "FALSE", "FALSE", "FALSE", "FALSE"},
-            {"Write Registry", "0", "1", "$KEY$\\values", "Text", "hello", "TRUE", "FALSE"},
+    // A file that cannot be placed stops the action (stop on skip).
+    return {{"Write Registry", "0", "1", "$KEY$\\values", "Text", "hello", "TRUE", "FALSE"},
+            {"Install Files", "", "", "$TARGET$", "FALSE", "FALSE", "FALSE", "TRUE", "", "FALSE", "FALSE", "FALSE", "FALSE"},
             {"Create Shortcut", "$TARGET$a.txt", "Read me", "$TARGET$links", "The A file", "", "$TARGET$", "", "0", "1"},
             {"Apply Changes", "", "RESULT", install, remove}};
   }
@@ -57,7 +58,7 @@ TEST_F(ApplyChangesTest, ADeferredInstallRegistersAndItsUninstallLeavesNothing) 
   const TreeSnapshot treeBefore = snapshotTree(target);
   const KeySnapshot keyBefore = snapshotKey(HKEY_CURRENT_USER, key, RegistryView::Bits32);
 
-  load(installLines("TRUE", "FALSE"), {{0, {{"files\\a.txt", ""}}}});
+  load(installLines("TRUE", "FALSE"), {{1, {{"files\\a.txt", ""}}}});
   runAll();
   EXPECT_EQ(var("RESULT"), "COMPLETE");
   EXPECT_EQ(read(target + "a.txt"), "A");
@@ -101,13 +102,13 @@ TEST_F(ApplyChangesTest, ResultTextsFollowTheEngineOutcome) {
     RegistryKey::deleteTree(HKEY_CURRENT_USER, std::string(kUninstall) + title, RegistryView::Bits32);
     engine.native.reset();
     nativeState(engine).questions = questions;
-    questions->answers = {Answer::Cancel};  // the error question of a missing source: abort
+    set("NATIVE_ERROR", "IGNORE");  // a missing source is skipped, which fails its action
     set("DELAYUNTIL_APPLYCHANGES", c.deferred);
     set("ABORTONERROR", "FALSE");
     set("LASTERROR", "");
     set("REBOOTCOMPUTER", "FALSE");
     if (!c.fileMissing) writeData("files\\a.txt", "A");
-    load(installLines("TRUE", "FALSE"), {{0, {{"files\\a.txt", ""}}}});
+    load(installLines("TRUE", "FALSE"), {{1, {{"files\\a.txt", ""}}}});
     for (size_t line = 1; line < 4; ++line) runLine(line);
     state().rebootNeeded = c.rebootNeeded;
     runLine(4);
@@ -135,8 +136,8 @@ TEST_F(ApplyChangesTest, TheLastTruePlatformWins) {
   };
   const Case cases[] = {{{"TRUE", "FALSE", "TRUE"}, "x64"},
                         {{"FALSE", "TRUE", "FALSE"}, "ia64"},
-                        {{"TRUE", "FALSE", "true"}, "Win32"},  // compared exactly
-                        {{"FALSE", "FALSE", "FALSE"}, "ia64"}};  // unchanged
+                        {{"FALSE", "FALSE", "FALSE"}, "ia64"},  // unchanged
+                        {{"TRUE", "FALSE", "true"}, "Win32"}};  // compared exactly
   for (const Case& c : cases) {
     std::vector<std::string> line = {"Set 64 Bit Mode"};
     line.insert(line.end(), c.parameters.begin(), c.parameters.end());
@@ -171,7 +172,7 @@ TEST_F(ApplyChangesTest, MaintenanceWithoutSourcesAsksOrGivesUp) {
     nativeState(engine).questions = questions;
     questions->sourcePrompts = 0;
     questions->sourceFolders = c.folders;
-    load(installLines("TRUE", "FALSE"), {{0, {{"files\\a.txt", ""}}}});
+    load(installLines("TRUE", "FALSE"), {{1, {{"files\\a.txt", ""}}}});
     runAll();
     EXPECT_EQ(var("RESULT"), c.result);
     const bool gaveUp = std::string(c.result) == "CANCEL";
