@@ -16,6 +16,8 @@
 #include "engines/undo_log.h"
 #include "media/acquire_media.h"
 #include "platform/files.h"
+#include "platform/strings.h"
+#include "platform/system.h"
 #include "script/command.h"
 #include "script/commands.h"
 #include "script/interpreter.h"
@@ -137,12 +139,22 @@ void registerNativeInstance(Engine& e) {
   });
 }
 
+// A process cannot move a folder it has as its current folder: the uninstall entry may have started the
+// cached engine there.
+void leaveFolder(const std::string& folder) {
+  wchar_t current[MAX_PATH + 1] = {};
+  const DWORD n = GetCurrentDirectoryW(MAX_PATH + 1, current);
+  if (n == 0 || n > MAX_PATH) return;
+  if (startsWithNoCase(withTrailingBackslash(narrow(current)), folder)) SetCurrentDirectoryW(widen(tempFolder()).c_str());
+}
+
 // Step 15: the removed product's cache (unless the script keeps it) and its registration.
 void removeNativeInstance(Engine& e) {
   const bool keepCache = isTrue(e, "SAVEDATA") || isTrue(e, "MODIFY");
   if (!keepCache) {
     const bool keptLog = instanceHasNativeLog(e);
     if (keptLog) loadUndoLog(e);
+    leaveFolder(currentCacheFolder(e));
     removeInstanceCache(e);
     if (keptLog && !e.vars.getValue("NATIVE_LOGGING").empty()) saveUndoLog(e);
   }
