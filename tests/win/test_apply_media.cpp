@@ -132,10 +132,23 @@ TEST_F(MediaTest, AWebBlockIsPlacedByTheTableAndMarkedComplete) {
   EXPECT_TRUE(fileExists(dataFolder + "WEB1\\" + kRevision));
   EXPECT_TRUE(fileExists(beside + "WEB1.7zip")) << "a local archive stays";
   EXPECT_FALSE(folderExists(tempFolder() + "zorn\\WEB1"));
+  const std::string progress = var("ZORN_thProgressText");
+  EXPECT_TRUE(progress.starts_with("Extracting Web Media: WEB1\r")) << progress;
+  EXPECT_TRUE(progress.ends_with(", 100% complete")) << progress;
 
   // Present now: a later acquisition needs no archive at all.
   deleteTree(beside);
   EXPECT_EQ(acquire("WEB1\\"), "");
+}
+
+TEST_F(MediaTest, ACancelDuringExtractionLeavesNoBlock) {
+  loadMedia(kWeb1Table);
+  putBeside("WEB1.7zip", "WEB1.7zip");
+  set("ZORN_IsCancelled", "TRUE");  // the user pressed Cancel as the extraction began
+  EXPECT_EQ(acquire("WEB1\\"), kExtractionFailed);
+  EXPECT_EQ(var("ZORN_IsCancelled"), "TRUE");
+  EXPECT_FALSE(folderExists(dataFolder + "WEB1"));
+  EXPECT_EQ(prompts->retryPrompts, 0);
 }
 
 TEST_F(MediaTest, AnInterruptedBlockIsEmptiedAndRedone) {
