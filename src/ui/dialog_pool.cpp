@@ -93,7 +93,7 @@ HWND firstFocus(Page& page) {
 void makeVisible(DialogRuntime& rt, Page& page) {
   page.hideAllowed = false;
   ShowWindow(page.window, SW_SHOW);
-  SetForegroundWindow(page.window);
+  if (GetForegroundWindow() != page.window) SetForegroundWindow(page.window);
   if (HWND focus = firstFocus(page)) SetFocus(focus);
   EnableMenuItem(GetSystemMenu(page.window, FALSE), SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
   UpdateWindow(page.window);
