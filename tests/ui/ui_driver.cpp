@@ -187,22 +187,26 @@ HWND childWithText(HWND parent, const std::string& text) {
   return s.found;
 }
 
+namespace {
+struct ClassSearch {
+  std::wstring className;
+  int n;
+  HWND found;
+};
+
+// A plain function: the 32-bit callback must be stdcall, which a lambda cannot be.
+BOOL CALLBACK findChildOfClass(HWND child, LPARAM lp) {
+  auto* cs = reinterpret_cast<ClassSearch*>(lp);
+  if (_wcsicmp(classOf(child).c_str(), cs->className.c_str()) != 0) return TRUE;
+  if (cs->n-- > 0) return TRUE;
+  cs->found = child;
+  return FALSE;
+}
+}  // namespace
+
 HWND childOfClass(HWND parent, const std::wstring& className, int n) {
-  struct ClassSearch {
-    std::wstring className;
-    int n;
-    HWND found;
-  } s{className, n, nullptr};
-  EnumChildWindows(
-      parent,
-      [](HWND child, LPARAM lp) -> BOOL {
-        auto* cs = reinterpret_cast<ClassSearch*>(lp);
-        if (_wcsicmp(classOf(child).c_str(), cs->className.c_str()) != 0) return TRUE;
-        if (cs->n-- > 0) return TRUE;
-        cs->found = child;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&s));
+  ClassSearch s{className, n, nullptr};
+  EnumChildWindows(parent, findChildOfClass, reinterpret_cast<LPARAM>(&s));
   return s.found;
 }
 
