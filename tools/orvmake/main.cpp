@@ -1,13 +1,14 @@
 // orvmake PROJECT --stub orvstub.exe --out FOLDER [--name setup]
-// Builds FOLDER/setup.exe (the engine with the image appended) and FOLDER/setup.res (the support files
-// and the compiled wizard pages) from a project file. Everything is checked before anything is
-// written, and both files appear together or not at all.
+// Builds FOLDER/setup.exe (the engine with the image appended), FOLDER/setup.res (the support files
+// and the compiled wizard pages) and FOLDER/<block>.7zip for every media block from a project file.
+// Everything is checked before anything is written, and the files appear together or not at all.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "orvmake/media.h"
 #include "orvmake/pages.h"
 #include "orvmake/project.h"
 #include "orvmake/resources.h"
@@ -45,7 +46,8 @@ struct PendingFiles {
 
 int build(const std::string& projectPath, const std::string& stub, const std::string& out, const std::string& name) {
   using namespace orv::make;
-  const Project project = readProject(projectPath);
+  Project project = readProject(projectPath);
+  planMedia(project);
   const std::vector<SupportFile> pages = compilePages(project);
   std::vector<std::string> supportNames = supportFileNames(project.resourceFolder);
   for (const SupportFile& page : pages) supportNames.push_back(page.name);
@@ -64,13 +66,23 @@ int build(const std::string& projectPath, const std::string& stub, const std::st
     fs::remove(res + ".part");
     writeResourceArchive(res + ".part", project.resourceFolder, pages);
   }
+  std::vector<std::string> blockArchives;
+  for (const MediaBlock& block : project.mediaBlocks) {
+    const std::string archive = out + "/" + mediaArchiveName(block);
+    pending.paths.push_back(archive + ".part");
+    fs::remove(archive + ".part");
+    writeMediaArchive(block, archive + ".part");
+    blockArchives.push_back(archive);
+  }
   pending.paths.push_back(exe + ".part");
   writeFile(exe + ".part", bytes);
   fs::rename(exe + ".part", exe);
   if (withArchive) fs::rename(res + ".part", res);
   else fs::remove(res);  // an archive of an earlier build would be taken for this one's
-  std::printf("%s: %zu script lines, %zu bytes; %zu pages, %zu support files\n", exe.c_str(), project.image.lineCount(),
-              bytes.size(), project.pages.size(), supportNames.size() - pages.size());
+  for (const std::string& archive : blockArchives) fs::rename(archive + ".part", archive);
+  std::printf("%s: %zu script lines, %zu bytes; %zu pages, %zu support files, %zu media blocks (%zu files)\n", exe.c_str(),
+              project.image.lineCount(), bytes.size(), project.pages.size(), supportNames.size() - pages.size(),
+              project.mediaBlocks.size(), project.image.mediaFiles.size() / 3);
   return 0;
 }
 

@@ -93,6 +93,10 @@ class Reader {
       readFile(folderPart(file) + trim(line.substr(8)), depth + 1);
       return;
     }
+    if (startsWithNoCase(line, "media ")) {
+      addMediaBlock(file, number, trim(line.substr(6)));
+      return;
+    }
     if (startsWithNoCase(line, "page ")) {
       addPage(file, number, trim(line.substr(5)));
       return;
@@ -136,11 +140,28 @@ class Reader {
       int64_t n;
       if (!parseInt64(value, n) || n <= 0) throw ProjectError(file, number, name + " must be a positive number");
       (name == "codepage" ? image.codePage : image.cachingMode) = n;
+      if (name == "caching") project.cachingGiven = true;
       return;
     }
     auto it = fields.find(name);
     if (it == fields.end()) throw ProjectError(file, number, "unknown product field \"" + name + "\"");
     it->second(image, value);
+  }
+
+  void addMediaBlock(const std::string& file, size_t number, const std::string& text) {
+    const size_t eq = text.find('=');
+    if (eq == std::string::npos) throw ProjectError(file, number, "a media block needs NAME = folder");
+    MediaBlock block{trim(text.substr(0, eq)), trim(text.substr(eq + 1)), {file, number}};
+    // The name becomes a folder of the data folder and the archive's file name.
+    bool plain = !block.name.empty() && block.name.size() <= 32;
+    for (char c : block.name) plain = plain && (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-');
+    if (!plain) throw ProjectError(file, number, "a media block needs a plain name (letters, digits, '_', '-'): \"" + block.name + "\"");
+    if (block.folder.empty()) throw ProjectError(file, number, "the media block " + block.name + " needs a folder");
+    for (const MediaBlock& other : project.mediaBlocks)
+      if (equalsNoCase(other.name, block.name))
+        throw ProjectError(file, number, "the media block " + block.name + " is already named at line " + std::to_string(other.at.line));
+    if (block.folder[0] != '/') block.folder = folderPart(file) + block.folder;
+    project.mediaBlocks.push_back(std::move(block));
   }
 
   void addPage(const std::string& file, size_t number, const std::string& text) {

@@ -10,6 +10,8 @@
 //   page license = pages/lic.txt    (the project's own page in the design text form ...)
 //   page ready = pages/ready.txt | pages/ready.rules   (... and its rules file)
 //   include other.orvp              (relative to the including file)
+//   media DEMO = files              (a media block: the folder packed into DEMO.7zip beside the setup)
+//   Install Files: DEMO\bin | *.dll | $TARGETDIR$ | ...   (the block, a folder in it, and a file mask)
 //   Set Variable: TARGETDIR | C:\Demo | FALSE
 //   End
 //   // Comment: a disabled line keeps its place in the script
@@ -46,10 +48,19 @@ struct PageEntry {
   SourceLine at;
 };
 
+// A media block the project names: a folder whose files travel in "<name>.7zip" beside the setup.
+struct MediaBlock {
+  std::string name;
+  std::string folder;
+  SourceLine at;
+};
+
 struct Project {
   SetupImage image;
   std::vector<PageEntry> pages;
   std::string resourceFolder;  // empty: the archive holds only the pages
+  std::vector<MediaBlock> mediaBlocks;
+  bool cachingGiven = false;  // the project chose the caching mode itself
   std::vector<SourceLine> scriptLines;  // where each script line of the image was written
 };
 

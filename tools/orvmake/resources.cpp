@@ -13,29 +13,18 @@
 
 namespace orv::make {
 namespace fs = std::filesystem;
-namespace {
 
-// A private folder under the system's temporary folder, removed with everything in it.
-class StagingFolder {
- public:
-  StagingFolder() {
-    std::string pattern = (fs::temp_directory_path() / "orvmake-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
-    path_ = pattern;
-  }
-  ~StagingFolder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  StagingFolder(const StagingFolder&) = delete;
-  StagingFolder& operator=(const StagingFolder&) = delete;
-  const fs::path& path() const { return path_; }
+StagingFolder::StagingFolder() {
+  std::string pattern = (fs::temp_directory_path() / "orvmake-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
+  path_ = pattern;
+}
 
- private:
-  fs::path path_;
-};
+StagingFolder::~StagingFolder() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
 
-// Runs the program with its arguments in `folder`; its exit code, or -1 when it could not start.
 int runIn(const fs::path& folder, const std::vector<std::string>& arguments) {
   std::vector<char*> argv;
   for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
@@ -52,8 +41,6 @@ int runIn(const fs::path& folder, const std::vector<std::string>& arguments) {
     if (errno != EINTR) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-}  // namespace
 
 std::vector<std::string> supportFileNames(const std::string& resourceFolder) {
   std::vector<std::string> names;

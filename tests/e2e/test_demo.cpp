@@ -1,0 +1,169 @@
+// The demo product as orvmake builds it (examples/demo): a silent installation from its media block
+// beside the setup, a silent maintenance run of the cached engine, and the removal through the uninstall
+// entry, after which nothing of the product is left. The setup folder comes from scripts/demo (which
+// builds it and runs this test with ORV_DEMO_SETUP set); without it the cases are skipped.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdlib>
+
+#include "e2e/harness.h"
+#include "platform/files.h"
+#include "platform/handles.h"
+#include "platform/registry.h"
+#include "platform/strings.h"
+
+namespace orv::test {
+namespace {
+
+constexpr const char* kTitle = "Orvane Demo";
+constexpr const char* kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane Demo";
+constexpr const char* kIdentCache = "SOFTWARE\\Tessaly\\Orvane\\Ident.Cache";
+constexpr const char* kProductKey = "Software\\Orvane Samples";
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? value : "";
+}
+
+std::string startMenuFolder() { return environment("ALLUSERSPROFILE") + "\\Microsoft\\Windows\\Start Menu\\Programs\\Orvane Demo\\"; }
+
+std::string readText(const std::string& path) {
+  std::string text;
+  readWholeFile(path, text);
+  return text;
+}
+
+// Runs a command line in a folder; its exit code, or ~0u when it did not end within a minute.
+uint32_t runIn(const std::string& commandLine, const std::string& folder) {
+  STARTUPINFOW si{sizeof si};
+  PROCESS_INFORMATION pi{};
+  std::wstring line = widen(commandLine);
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, widen(folder).c_str(), &si, &pi)) return ~0u;
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) {
+    TerminateProcess(pi.hProcess, 1);
+    return ~0u;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  return code;
+}
+
+// The program named at the start of an uninstall command line (between its first two quotes).
+std::string programOf(const std::string& commandLine) {
+  if (commandLine.empty() || commandLine[0] != '"') return {};
+  const size_t end = commandLine.find('"', 1);
+  return end == std::string::npos ? std::string() : commandLine.substr(1, end - 1);
+}
+
+std::string parentOf(std::string folder) {
+  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+  return folderOf(folder);
+}
+
+class DemoProduct : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string built = environment("ORV_DEMO_SETUP");
+    if (built.empty()) GTEST_SKIP() << "ORV_DEMO_SETUP names no demo setup folder (scripts/demo builds one and runs this test)";
+    ASSERT_FALSE(RegistryKey::exists(HKEY_LOCAL_MACHINE, kUninstallKey))
+        << "the demo is installed already: remove it through its uninstall entry first";
+    publisherKeyBefore = RegistryKey::exists(HKEY_LOCAL_MACHINE, kProductKey);
+    work = freshFolder("demo");
+    setup = work + "setup\\";
+    target = work + "target\\";
+    createFolders(setup);
+    for (const char* name : {"setup.exe", "setup.res", "DEMO.7zip", "orv.lib"})
+      ASSERT_TRUE(copyFileOver(hostPath(built) + "\\" + name, setup + name)) << name;
+  }
+
+  void TearDown() override {
+    if (work.empty()) return;
+    // A failed case must not leave the product behind for the next one.
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+      RegistryKey::deleteTree(root, kUninstallKey, RegistryView::Bits32);
+      RegistryKey::deleteTree(root, std::string(kProductKey) + "\\Orvane Demo", RegistryView::Bits32);
+    }
+    deleteTree(startMenuFolder());
+    if (!cacheFolder.empty()) deleteTree(cacheFolder);
+    for (const std::string& moved : movedCaches()) deleteTree(moved);
+    deleteTree(work);
+  }
+
+  // Cache folders moved aside while their program ran, waiting for the next start.
+  std::vector<std::string> movedCaches() const {
+    std::vector<std::string> found;
+    if (cacheFolder.empty()) return found;
+    const std::string parent = parentOf(cacheFolder);
+    WIN32_FIND_DATAW fd;
+    UniqueFind find(FindFirstFileW(widen(parent + "~*").c_str(), &fd));
+    if (find.get() == INVALID_HANDLE_VALUE) return found;
+    do found.push_back(parent + narrow(fd.cFileName));
+    while (FindNextFileW(find.get(), &fd));
+    return found;
+  }
+
+  std::string productValue(const std::string& name) const {
+    const auto key = RegistryKey::open(HKEY_LOCAL_MACHINE, std::string(kProductKey) + "\\Orvane Demo");
+    return key ? key->getString(name).value_or("<none>") : "<no key>";
+  }
+
+  std::string work, setup, target, cacheFolder;
+  bool publisherKeyBefore = false;
+};
+
+TEST_F(DemoProduct, InstallsSilentlyIsMaintainedAndLeavesNothingAfterItsUninstallEntry) {
+  ASSERT_EQ(runIn("\"" + setup + "setup.exe\" /s \"TARGETDIR=" + target + "\"", setup), 0u);
+
+  // The files of the chosen components (program files and documentation, not the samples).
+  EXPECT_EQ(readText(target + "readme.txt").substr(0, 15), "Orvane Demo 1.0");
+  for (const char* name : {"license.txt", "orvdemo.cmd", "settings.ini", "docs\\guide.txt"})
+    EXPECT_TRUE(fileExists(target + name)) << name;
+  EXPECT_FALSE(folderExists(target + "samples"));
+  EXPECT_TRUE(fileExists(startMenuFolder() + "Orvane Demo Read Me.lnk"));
+  EXPECT_EQ(productValue("Version"), "1.0");
+  EXPECT_EQ(productValue("Maintained"), "FALSE");
+
+  // In the list of installed programs, pointing at the cached engine.
+  const auto entry = RegistryKey::open(HKEY_LOCAL_MACHINE, kUninstallKey);
+  ASSERT_TRUE(entry);
+  EXPECT_EQ(entry->getString("DisplayName").value_or(""), kTitle);
+  EXPECT_EQ(entry->getString("DisplayVersion").value_or(""), "1.0");
+  const std::string uninstall = entry->getString("UninstallString").value_or("");
+  const std::string cached = programOf(uninstall);
+  ASSERT_FALSE(cached.empty()) << uninstall;
+  EXPECT_NE(uninstall.find("REMOVE=TRUE MODIFY=FALSE"), std::string::npos) << uninstall;
+  cacheFolder = folderOf(cached);
+  EXPECT_TRUE(fileExists(cached));
+  EXPECT_TRUE(folderExists(cacheFolder + "DEMO")) << "the unpacked block stays for repairs";
+  EXPECT_TRUE(fileExists(setup + "DEMO.7zip")) << "an archive beside the setup is not deleted";
+
+  // A silent maintenance run of the cached engine repairs: MAINTENANCE reads "TRUE", a lost file returns.
+  ASSERT_TRUE(DeleteFileW(widen(target + "settings.ini").c_str()));
+  ASSERT_EQ(runIn("\"" + cached + "\" /s", cacheFolder), 0u);
+  EXPECT_EQ(productValue("Maintained"), "TRUE");
+  EXPECT_TRUE(fileExists(target + "settings.ini"));
+
+  // The uninstall entry, silently, started in the cache folder it removes.
+  ASSERT_EQ(runIn(uninstall + " /s", cacheFolder), 0u);
+  EXPECT_FALSE(folderExists(target)) << "installation folder";
+  EXPECT_FALSE(folderExists(startMenuFolder())) << "start-menu folder and shortcut";
+  EXPECT_FALSE(RegistryKey::exists(HKEY_LOCAL_MACHINE, std::string(kProductKey) + "\\Orvane Demo"));
+  EXPECT_EQ(RegistryKey::exists(HKEY_LOCAL_MACHINE, kProductKey), publisherKeyBefore) << "the publisher key as before";
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    EXPECT_FALSE(RegistryKey::exists(root, kUninstallKey));
+    const auto ident = RegistryKey::open(root, kIdentCache);
+    if (ident)
+      for (const std::string& product : ident->subkeyNames())
+        EXPECT_TRUE(RegistryKey::open(root, std::string(kIdentCache) + "\\" + product)->getString("").value_or("").find(cacheFolder) ==
+                    std::string::npos)
+            << "Ident.Cache still names the cache";
+  }
+  EXPECT_FALSE(folderExists(cacheFolder)) << "the engine cache (moved aside while its program ran)";
+  EXPECT_TRUE(fileExists(setup + "DEMO.7zip"));
+}
+
+}  // namespace
+}  // namespace orv::test
