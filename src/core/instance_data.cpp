@@ -64,63 +64,7 @@ size_t endOfFixedPart(const std::vector<std::string>& lines) {
 
 bool isBracedCode(std::string_view s) { return s.size() > 2 && s.front() == '{' && s.back() == '}'; }
 
-bool contains(const std::vector<std::string>& list, std::string_view name) {
-  return std::any_of(list.begin(), list.end(), [&](const std::string& item) { return equalsNoCase(item, name); });
-}
-
 }  // namespace
-
-int64_t ComponentLists::indexOf(std::string_view name) const {
-  for (size_t i = 0; i < names.size(); ++i)
-    if (equalsNoCase(names[i], name)) return int64_t(i);
-  return -1;
-}
-
-int64_t ComponentLists::sizeOf(std::string_view name) const {
-  for (size_t i = 0; i + 1 < sizes.size(); i += 2)
-    if (equalsNoCase(sizes[i], name)) return toInt64Or(sizes[i + 1], 0);
-  return 0;
-}
-
-bool ComponentLists::isDeleted(std::string_view name) const { return contains(deleted, name); }
-
-void ComponentLists::define(std::string_view name, std::string_view description, bool selected) {
-  bool sized = false;
-  for (size_t i = 0; i + 1 < sizes.size() && !sized; i += 2) sized = equalsNoCase(sizes[i], name);
-  if (!sized) {
-    sizes.emplace_back(name);
-    sizes.emplace_back("0");
-  }
-  const int64_t at = indexOf(name);
-  if (at < 0) {
-    names.emplace_back(name);
-    states.emplace_back(boolText(selected));
-    descriptions.resize(names.size() - 1);
-    descriptions.emplace_back(description);
-    return;
-  }
-  const size_t i = size_t(at);
-  if (auto it = std::find_if(deleted.begin(), deleted.end(), [&](const std::string& d) { return equalsNoCase(d, name); });
-      it != deleted.end())
-    deleted.erase(it);
-  if (descriptions.size() <= i) descriptions.resize(i + 1);
-  descriptions[i] = std::string(description);
-  if (states.size() <= i) states.resize(i + 1);
-  if (states[i].empty()) states[i] = boolText(selected);
-}
-
-void ComponentLists::clearKeepingSizes() {
-  std::vector<std::string> kept = std::move(sizes);
-  *this = ComponentLists{};
-  sizes = std::move(kept);
-}
-
-int64_t ComponentLists::selectedSize() const {
-  int64_t total = 0;
-  for (size_t i = 0; i < names.size() && i < states.size(); ++i)
-    if (equalsNoCase(states[i], "TRUE") && !isDeleted(names[i])) total += sizeOf(names[i]);
-  return total;
-}
 
 InstanceData parseInstanceData(std::string_view text) {
   const std::vector<std::string> lines = splitLines(text);

@@ -20,35 +20,13 @@
 #include <utility>
 #include <vector>
 
+#include "core/components.h"
+
 namespace orv {
 
 class InstanceDataError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
-};
-
-inline constexpr std::string_view kPredefinedComponent = "ZORN-PREDEF-COMPONENT";
-
-// The engine's component lists. `sizes` holds pairs (name, decimal size); the first pair of a name wins.
-struct ComponentLists {
-  std::vector<std::string> names;
-  std::vector<std::string> states;  // "TRUE"/"FALSE", parallel to names
-  std::vector<std::string> descriptions;
-  std::vector<std::string> sizes;
-  std::vector<std::string> deleted;
-  std::vector<std::string> hidden;
-  std::vector<std::string> fixed;
-  int64_t installedSize = 0;
-
-  int64_t indexOf(std::string_view name) const;  // -1 when not defined (case ignored)
-  int64_t sizeOf(std::string_view name) const;   // 0 without a pair or with a bad number
-  bool isDeleted(std::string_view name) const;
-  // Defines a component or refreshes an existing one (a state loaded earlier is kept).
-  void define(std::string_view name, std::string_view description, bool selected);
-  // Everything but the size table, which keeps the setup image's sizes across a new start.
-  void clearKeepingSizes();
-  // The sum of the sizes of the selected components that are not deleted.
-  int64_t selectedSize() const;
 };
 
 using NamedValue = std::pair<std::string, std::string>;
