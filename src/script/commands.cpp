@@ -15,7 +15,7 @@ Registry buildRegistry() {
   Registry registry;
   for (std::span<const CommandEntry> family : {textCommands(), expressionCommands(), dialogCommands(), installCommands(),
                                                  fileActionCommands(), registryActionCommands(), shortcutCommands(),
-                                                 applyCommands(), mediaCommands()}) {
+                                                 applyCommands(), mediaCommands(), componentCommands()}) {
     for (const CommandEntry& entry : family) {
       if (!registry.emplace(entry.name, entry.handler).second)
         throw std::logic_error("Command registered twice: " + std::string(entry.name));

@@ -19,6 +19,7 @@ std::span<const CommandEntry> registryActionCommands();  // "Write Registry", "S
 std::span<const CommandEntry> shortcutCommands();        // "Create Shortcut", "Create File Type"
 std::span<const CommandEntry> applyCommands();           // "Apply Changes", "Apply Patch", "Set 64 Bit Mode"
 std::span<const CommandEntry> mediaCommands();           // "Web Media Block", "Extract 7Zip Archive"
+std::span<const CommandEntry> componentCommands();       // components and feature selections
 
 // The handler for a command name, or null when no built-in command has that name.
 CommandHandler findCommand(std::string_view name);

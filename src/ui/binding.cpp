@@ -14,6 +14,7 @@
 #include "ui/binding_rules.h"
 #include "ui/control_factory.h"
 #include "ui/dialog_pool.h"
+#include "ui/feature_selection.h"
 #include "ui/page_rules.h"
 #include "ui/picture.h"
 #include "ui/progress_page.h"
@@ -464,6 +465,7 @@ void applyDialogValues(Page& page) {
   DialogRuntime& rt = *page.runtime;
   suppressed(page, [&] {
     for (const auto& c : page.controls) applyControl(page, *c);
+    applyFeatureControls(page);
     const std::string& formText = rt.registerText(page.designFileName, page.designFileName, page.designCaption);
     setTextIfDifferent(page.window, varsOf(page).expand(formText));
     for (const auto& c : page.controls)
@@ -565,6 +567,7 @@ void onControlNotify(Page& page, PageControl& c, const NMHDR& header) {
     return;
   }
   if (handlersOff(page)) return;
+  if (onFeatureNotify(page, c, header)) return;
   if (c.kind == ControlKind::CheckListBox && header.code == LVN_ITEMCHANGED) {
     const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
     if ((change.uChanged & LVIF_STATE) && ((change.uNewState ^ change.uOldState) & LVIS_STATEIMAGEMASK) && c.tag != 1) {
@@ -607,6 +610,7 @@ void onDialogKey(Page& page, bool cancelKey) {
 }
 
 void refreshStatusTexts(Page& page) {
+  refreshFeatureStatusTexts(page);
   VariableStore& v = varsOf(page);
   for (const auto& c : page.controls) {
     if (c->kind != ControlKind::StaticText || c->tag != 5 || !c->window) continue;
