@@ -60,6 +60,31 @@ DWORD CALLBACK onCopyProgress(LARGE_INTEGER, LARGE_INTEGER transferred, LARGE_IN
   }
 }
 
+// The copy (or move) itself: the state's replacement routine when one is set, else the system's calls;
+// without a progress routine, the plain calls.
+BOOL copyThrough(NativeJob& job, const std::wstring& from, const std::wstring& to, bool move,
+                 LPPROGRESS_ROUTINE progress, void* data) {
+  if (const NativeEngineState::CopyRoutine& copier = job.state().copyWithProgress)
+    return copier(from, to, move, progress, data);
+  if (progress)
+    return move ? MoveFileWithProgressW(from.c_str(), to.c_str(), progress, data,
+                                        MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING)
+                : CopyFileExW(from.c_str(), to.c_str(), progress, data, nullptr, COPY_FILE_RESTARTABLE);
+  return move ? MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING)
+              : CopyFileW(from.c_str(), to.c_str(), FALSE);
+}
+
+bool present(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// What a failed or stopped copy left at a target that was not there before is not the file (a
+// restartable copy keeps its partial target; a full disk leaves a torn one): it goes, unless a move
+// already took its source away.
+void discardPartialTarget(const std::wstring& from, const std::wstring& to, bool move) {
+  if (move && !present(from)) return;
+  SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(to.c_str());
+}
+
 // One attempt at copying (or moving) a file with byte progress, then without; 0 or a system error.
 // `stopped` is set when the job was asked to stop during the copy.
 DWORD copyOnce(NativeJob& job, const std::string& source, const std::string& target, bool move, bool& stopped) {
@@ -71,22 +96,15 @@ DWORD copyOnce(NativeJob& job, const std::string& source, const std::string& tar
     stopped = true;
     return ERROR_CANCELLED;
   }
-  SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
-  const NativeEngineState::CopyRoutine& copier = job.state().copyWithProgress;
-  const BOOL ok = copier ? copier(from, to, move, onCopyProgress, &progress)
-                  : move ? MoveFileWithProgressW(from.c_str(), to.c_str(), onCopyProgress, &progress,
-                                                 MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING)
-                         : CopyFileExW(from.c_str(), to.c_str(), onCopyProgress, &progress, nullptr, COPY_FILE_RESTARTABLE);
-  if (ok) {
+  // Only a file in use that could not be cleared is still there; a failed copy leaves it as it was.
+  const bool targetWasThere = present(to);
+  if (targetWasThere) SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (copyThrough(job, from, to, move, onCopyProgress, &progress)) {
     if (!move) SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
     return 0;
   }
   if (progress.stopped) {
-    // A restartable copy leaves its partial target behind; it is not the file, so it goes.
-    if (!move || orv::fileExists(narrow(from))) {
-      SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(to.c_str());
-    }
+    if (!targetWasThere) discardPartialTarget(from, to, move);
     stopped = true;
     return ERROR_CANCELLED;
   }
@@ -94,18 +112,18 @@ DWORD copyOnce(NativeJob& job, const std::string& source, const std::string& tar
   job.vars().setValue("NATIVE_PROGRESS", job.vars().getValue("NATIVE_PROGRESS_BACKUP"));
   const int64_t size = fileSize(job.fsPath(source));
   if ((job.deferredRun || job.byteProgress) && !job.stepProgress(target, size > 0 ? size : 0)) {
+    if (!targetWasThere) discardPartialTarget(from, to, move);
     stopped = true;
     return ERROR_CANCELLED;
   }
-  const BOOL plain = move ? MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING)
-                          : CopyFileW(from.c_str(), to.c_str(), FALSE);
-  if (plain) {
+  if (copyThrough(job, from, to, move, nullptr, nullptr)) {
     if (!move) SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
     return 0;
   }
   const DWORD error = lastErrorOr(ERROR_GEN_FAILURE);
-  // A target that exists after a failed call counts as placed.
-  return orv::fileExists(narrow(to)) ? 0 : error;
+  if (targetWasThere) return present(to) ? 0 : error;  // the file in use stays and counts as placed
+  discardPartialTarget(from, to, move);
+  return error;
 }
 
 // Copies or moves through the retry loop; Done, Ignored or Aborted (a stop request aborts).

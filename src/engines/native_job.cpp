@@ -236,15 +236,18 @@ bool NativeJob::recordUndo(std::string_view performedKind, std::string_view data
     fields.emplace_back(data);
   }
   UndoRecord record{std::string(inverse->inverse), joinCommaText(fields), weight, platform_};
+  if (!logBase_) logBase_ = undoLogBase(engine_);
   NoForcedEnd updatingSharedList;
   state_.pending.push_back(std::move(record));
+  // On disk before the change is made: a process ended at any later moment leaves the record behind.
+  writePendingUndo(engine_, *logBase_);
   return true;
 }
 
 void NativeJob::withdrawLastUndo() {
   if (!nativeLoggingOn(engine_)) return;
   NoForcedEnd updatingSharedList;
-  if (!state_.pending.empty()) state_.pending.pop_back();
+  withdrawLastRecord(engine_);
 }
 
 bool NativeJob::runAction(std::string_view kind, std::string_view data) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,6 +104,7 @@ class NativeJob {
   int64_t maximum_;
   std::string platform_;
   bool aborted_ = false;
+  std::optional<std::string> logBase_;  // where this job's records go, found at its first record
 };
 
 // A kind's procedure: true when the action completed, false when it failed.

@@ -208,6 +208,10 @@ bool startNativeJob(Engine& e, JobMode mode, int64_t maximum, const std::functio
     });
     st.lastJob.code = outcome->code.load();
     st.lastJob.message = how == WorkerOutcome::Completed ? outcome->message : std::string();
+    if (how == WorkerOutcome::Completed) {  // the log's files are free between jobs
+      st.journal.reset();
+      st.journalFailedBase.clear();
+    }
   } catch (const std::exception& failure) {  // the worker could not be started
     st.lastJob = {-1, failure.what()};
   }
@@ -431,16 +435,53 @@ void rollbackNativeChanges(Engine& engine) {
   if (isNativeEngine(engine) && rollbackEnabled(engine)) runUndo(engine, UndoMode::Rollback);
 }
 
+namespace {
+// Creates the log's folder when missing; the topmost level it made, or empty.
+std::string createLogFolder(const std::string& base) {
+  const std::string folder = folderOf(base);
+  if (folder.empty() || folderExists(folder)) return {};
+  const std::vector<std::string> levels = missingLevels(folder);
+  if (!createFolders(folder)) throw ScriptError("The undo log folder " + folder + " cannot be created.");
+  return levels.empty() ? std::string() : levels.back();
+}
+}  // namespace
+
+void writePendingUndo(Engine& engine, const std::string& base) {
+  NativeEngineState& st = nativeState(engine);
+  if (st.pending.empty() || (!st.journalFailedBase.empty() && st.journalFailedBase == base)) return;
+  try {
+    if (!st.journal || st.journal->base() != base) {
+      st.journal.reset();
+      const std::string created = createLogFolder(base);
+      if (!created.empty() && st.journalCreated.folder.empty()) st.journalCreated = {base, created};
+      st.journal = std::make_unique<UndoJournal>(base);
+    }
+    st.journal->append(st.pending);
+    st.pending.clear();
+  } catch (const std::exception& failure) {
+    st.journal.reset();
+    st.journalFailedBase = base;
+    traceLine(engine, std::string("      <NATIVE LOG>") + failure.what() + "</NATIVE LOG>");
+  }
+}
+
+void withdrawLastRecord(Engine& engine) {
+  NativeEngineState& st = nativeState(engine);
+  if (!st.pending.empty()) st.pending.pop_back();
+  else if (st.journal) st.journal->withdrawLast();
+}
+
 std::string flushUndoLog(Engine& engine, const std::string& base) {
   NativeEngineState& st = nativeState(engine);
-  const std::string folder = folderOf(base);
+  st.journal.reset();  // whoever comes next may read or replace the files
+  st.journalFailedBase.clear();
   std::string created;
+  if (equalsNoCase(st.journalCreated.base, base)) created = st.journalCreated.folder;
+  st.journalCreated = {};
+  const std::string folder = folderOf(base);
   if (!folder.empty() && !folderExists(folder)) {
-    if (st.pending.empty()) return {};
-    const std::vector<std::string> levels = missingLevels(folder);
-    if (!createFolders(folder))
-      throw ScriptError("The undo log folder " + folder + " cannot be created.");
-    created = levels.empty() ? std::string() : levels.back();
+    if (st.pending.empty()) return created;
+    created = createLogFolder(base);
   }
   if (st.pending.empty()) return created;
   try {
@@ -493,6 +534,7 @@ bool instanceHasNativeLog(Engine& engine) {
 
 void loadUndoLog(Engine& engine) {
   NativeEngineState& st = nativeState(engine);
+  st.journal.reset();
   const std::string base = undoLogBase(engine);
   st.keptLog = readUndoLog(base, st.platform).records;
   st.keptLogBase = base;
@@ -502,6 +544,7 @@ void saveUndoLog(Engine& engine) {
   NativeEngineState& st = nativeState(engine);
   if (!st.keptLogBase) return;
   const std::string base = *st.keptLogBase;
+  st.journal.reset();
   createFolders(folderOf(base));
   try {
     writeUndoLog(base, st.keptLog);

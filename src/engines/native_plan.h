@@ -45,9 +45,15 @@ bool runUndo(Engine& engine, UndoMode mode);
 void rollbackNativeChanges(Engine& engine);
 
 // Undo log files.
-// Appends the pending records to the four files at `base`; returns the folder it had to create, or empty.
-// Throws ScriptError with the file system's error when the files cannot be written.
+// Appends the pending records to the four files at `base`; returns the folder it had to create (or that
+// writing the records through had to create since the last flush), or empty. Throws ScriptError with the
+// file system's error when the files cannot be written.
 std::string flushUndoLog(Engine& engine, const std::string& base);
+// On the job's thread, as each record is made: writes the pending records through to the log at `base`
+// (creating its folder when missing). Records the log cannot take stay pending and the trace says why.
+void writePendingUndo(Engine& engine, const std::string& base);
+// Takes back the last record made: from the pending list, or from the log it already reached.
+void withdrawLastRecord(Engine& engine);
 // True when the folder part of `base` is not empty and all four files exist; with `create`, makes the
 // four files empty when none of them exists.
 bool undoLogExists(const std::string& base, bool create);

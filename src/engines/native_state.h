@@ -62,9 +62,20 @@ struct NativeEngineState {
   std::vector<QueuedAction> queue;  // never cleared: every installing "Apply Changes" replays it
   int64_t queueWeight = 0;
 
-  // Undo records made since the last flush. Written by the job thread (while the UI thread only waits),
-  // flushed by the UI thread.
+  // Undo records not yet in the log: each is written through to the log as it is made, so only those
+  // the log could not take wait here (a rollback in this process still replays them). Written by the
+  // job thread (while the UI thread only waits), flushed by the UI thread.
   std::vector<UndoRecord> pending;
+  // The log the records go to, open from a job's first record to the job's end (or the next flush).
+  std::unique_ptr<UndoJournal> journal;
+  // The folder writing the log at `base` had to create, until a flush reports it; a rollback that finds
+  // it removes the log again.
+  struct CreatedLogFolder {
+    std::string base;
+    std::string folder;
+  } journalCreated;
+  // A log that could not be opened during the current job; its records stay pending.
+  std::string journalFailedBase;
   // A whole log kept in memory while the engine cache folder is removed.
   std::optional<std::string> keptLogBase;
   std::vector<UndoRecord> keptLog;

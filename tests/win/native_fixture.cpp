@@ -179,6 +179,20 @@ std::vector<std::string> NativeFixture::logLines(size_t which) {
   return lines;
 }
 
+std::vector<UndoRecord> NativeFixture::records() {
+  std::vector<UndoRecord> all = readUndoLog(logBase(), "Win32").records;
+  all.insert(all.end(), state().pending.begin(), state().pending.end());
+  return all;
+}
+
+void NativeFixture::forgetRecords() { setRecords({}); }
+
+void NativeFixture::setRecords(std::vector<UndoRecord> kept) {
+  state().journal.reset();
+  deleteUndoLogFiles(logBase());
+  state().pending = std::move(kept);
+}
+
 std::vector<std::string> NativeFixture::traceLines() const {
   std::string bytes;
   std::vector<std::string> lines;
@@ -274,7 +288,8 @@ BOOL chunkedCopy(const std::wstring& from, const std::wstring& to, bool move, LP
       if (got == 0) break;
       if (!WriteFile(out.get(), chunk.data(), got, &put, nullptr) || put != got) return FALSE;
       done.QuadPart += got;
-      if (progress(total, done, zero, zero, 1, CALLBACK_CHUNK_FINISHED, in.get(), out.get(), data) == PROGRESS_CANCEL) {
+      if (progress &&
+          progress(total, done, zero, zero, 1, CALLBACK_CHUNK_FINISHED, in.get(), out.get(), data) == PROGRESS_CANCEL) {
         SetLastError(ERROR_REQUEST_ABORTED);
         return FALSE;
       }

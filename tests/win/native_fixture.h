@@ -61,6 +61,11 @@ class NativeFixture : public ::testing::Test {
   NativeEngineState& state() { return nativeState(engine); }
   std::string logBase() { return undoLogBase(engine); }
   std::vector<std::string> logLines(size_t which);  // lines of one of the four log files
+  // The undo records made so far: those in the log (each goes there as it is made) and any the log
+  // could not take. forgetRecords drops them all; setRecords leaves exactly these to be undone.
+  std::vector<UndoRecord> records();
+  void forgetRecords();
+  void setRecords(std::vector<UndoRecord> kept);
   std::vector<std::string> traceLines() const;
 
   // Writes a file into the data folder (or anywhere, for an absolute path).
@@ -92,7 +97,7 @@ void setWriteTime(const std::string& path, int64_t secondsFromNow);
 
 // Copies as the system's CopyFileEx does on Windows: in 1 MB chunks, calling the progress routine after
 // each and stopping (leaving the partial target) when it answers PROGRESS_CANCEL. Wine's own copy never
-// calls the routine.
+// calls the routine. Without a routine it stands for the plain copy.
 BOOL chunkedCopy(const std::wstring& from, const std::wstring& to, bool move, LPPROGRESS_ROUTINE progress, void* data);
 
 // Removes the delayed renames the test scheduled (entries naming a path under `folder`).

@@ -148,10 +148,10 @@ TEST_F(NativeDecisionTest, IgnoringACopyErrorLeavesNoRecordAndTheActionCompletes
   EXPECT_FALSE(runEnded());
   EXPECT_EQ(read(target + "here.txt"), "here");
   // Records: the target folder and the one file that arrived.
-  ASSERT_EQ(state().pending.size(), 2u);
-  EXPECT_EQ(state().pending[0].kind, "Delete Folder");
-  EXPECT_EQ(state().pending[1].kind, "Delete File");
-  EXPECT_EQ(splitCommaText(state().pending[1].data), std::vector<std::string>{target + "here.txt"});
+  ASSERT_EQ(records().size(), 2u);
+  EXPECT_EQ(records()[0].kind, "Delete Folder");
+  EXPECT_EQ(records()[1].kind, "Delete File");
+  EXPECT_EQ(splitCommaText(records()[1].data), std::vector<std::string>{target + "here.txt"});
 }
 
 TEST_F(NativeDecisionTest, AFileInUseIsReplacedAtTheNextStart) {

@@ -120,10 +120,10 @@ TEST_F(NativeIntegrationTest, ServicesAreCreatedControlledAndDeleted) {
   // "Control Service" with operation 2 stops and deletes a service (and records nothing).
   runLine(1);
   ASSERT_TRUE(serviceConfig(name));
-  state().pending.clear();
+  forgetRecords();
   runLine(2);
   EXPECT_FALSE(serviceConfig(name));
-  EXPECT_TRUE(state().pending.empty());
+  EXPECT_TRUE(records().empty());
 }
 
 DWORD serviceState(const std::string& name) {
@@ -178,15 +178,15 @@ TEST_F(NativeIntegrationTest, OdbcDriversCountTheirInstallations) {
   EXPECT_EQ(values()->getDword("UsageCount"), 2u);
   // Each product's uninstall replays its own record: the count goes down, then the driver goes.
   std::vector<UndoRecord> drivers;
-  for (const UndoRecord& r : state().pending)
+  for (const UndoRecord& r : records())
     if (r.kind == "Delete ODBC Driver") drivers.push_back(r);
   ASSERT_EQ(drivers.size(), 2u);
-  state().pending = {drivers[0]};
+  setRecords({drivers[0]});
   ASSERT_TRUE(runUndo(engine, UndoMode::Uninstall));
   ASSERT_TRUE(values());
   EXPECT_EQ(values()->getDword("UsageCount"), 1u);
   EXPECT_TRUE(fileExists(target + "odbc\\orvdrv.dll"));
-  state().pending = {drivers[1]};
+  setRecords({drivers[1]});
   ASSERT_TRUE(runUndo(engine, UndoMode::Uninstall));
   EXPECT_FALSE(values());
   EXPECT_FALSE(fileExists(target + "odbc\\orvdrv.dll"));
@@ -226,10 +226,10 @@ TEST_F(NativeIntegrationTest, AssembliesGoToTheGlobalCacheOrTheTargetFolder) {
   cacheDouble->failInstall = true;
   set("NATIVE_ERROR", "IGNORE");
   set("NATIVE_OVERWRITE_OLDER", "TRUE");
-  state().pending.clear();
+  forgetRecords();
   runLine(1);
   EXPECT_EQ(cacheDouble->installed.back(), data + "files\\Lib.dll (force)");
-  EXPECT_TRUE(state().pending.empty());
+  EXPECT_TRUE(records().empty());
 }
 
 TEST_F(NativeIntegrationTest, DataSourcesGoThroughTheDriversSetupLibrary) {
@@ -251,8 +251,8 @@ TEST_F(NativeIntegrationTest, DataSourcesGoThroughTheDriversSetupLibrary) {
   };
   runAll();
   EXPECT_TRUE(recorded());
-  ASSERT_EQ(state().pending.size(), 1u);
-  EXPECT_EQ(state().pending[0].kind, "Remove ODBC DSN");
+  ASSERT_EQ(records().size(), 1u);
+  EXPECT_EQ(records()[0].kind, "Remove ODBC DSN");
   ASSERT_TRUE(runUndo(engine, UndoMode::Uninstall));
   EXPECT_FALSE(recorded());
   RegistryKey::deleteTree(HKEY_LOCAL_MACHINE, driverKey, RegistryView::Bits64);

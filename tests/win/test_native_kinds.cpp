@@ -45,16 +45,16 @@ TEST_F(NativeKindTest, IniModesWriteKeepPrependRemoveAndUndo) {
     SCOPED_TRACE(std::string(c.before ? c.before : "(none)") + " mode " + c.mode + " " + c.value);
     DeleteFileW(widen(root + "test.ini").c_str());
     if (c.before) WritePrivateProfileStringW(L"S", L"K", widen(c.before).c_str(), widen(root + "test.ini").c_str());
-    state().pending.clear();
+    forgetRecords();
     load({{"Edit INI File", "$ROOT$", "test.ini", c.mode, "S", "K", c.value}});
     runAll();
     EXPECT_EQ(ini("S", "K"), c.after);
-    EXPECT_EQ(state().pending.size(), c.records);
+    EXPECT_EQ(records().size(), c.records);
   }
   // Undo of a prepend takes out exactly what was prepended.
   DeleteFileW(widen(root + "test.ini").c_str());
   WritePrivateProfileStringW(L"S", L"K", L"mine", widen(root + "test.ini").c_str());
-  state().pending.clear();
+  forgetRecords();
   load({{"Edit INI File", "$ROOT$", "test.ini", "3", "S", "K", "theirs"}});
   runAll();
   EXPECT_EQ(ini("S", "K"), "theirs, mine");
@@ -124,7 +124,7 @@ TEST_F(NativeKindTest, DeleteFilesAndMovesWithANewName) {
   EXPECT_FALSE(fileExists(root + "src\\only.txt"));
   EXPECT_EQ(read(target + "dest\\renamed.txt"), "moved");
   // Records: the destination folder and the moved file (a deletion leaves none).
-  ASSERT_EQ(state().pending.size(), 2u);
+  ASSERT_EQ(records().size(), 2u);
   ASSERT_TRUE(runUndo(engine, UndoMode::Uninstall));
   EXPECT_FALSE(folderExists(target + "dest"));
 }
@@ -193,8 +193,8 @@ TEST_F(NativeKindTest, TheTraceShowsEachStepAndEachError) {
   EXPECT_EQ(lines, expected);
   // The integer that was not one wrote nothing and left no record.
   EXPECT_FALSE(RegistryKey::exists(HKEY_CURRENT_USER, key) && RegistryKey::open(HKEY_CURRENT_USER, key)->hasValue("N"));
-  ASSERT_EQ(state().pending.size(), 1u);
-  EXPECT_EQ(state().pending[0].kind, "Delete Folder");
+  ASSERT_EQ(records().size(), 1u);
+  EXPECT_EQ(records()[0].kind, "Delete Folder");
 }
 
 TEST_F(NativeKindTest, WindowsInstallerModeChangesNothingButNeedsTheHeader) {
@@ -204,7 +204,7 @@ TEST_F(NativeKindTest, WindowsInstallerModeChangesNothingButNeedsTheHeader) {
   EXPECT_THROW(findCommand("Create Folder")(first), ScriptError);
   runLine(2);
   EXPECT_FALSE(folderExists(target + "made"));
-  EXPECT_TRUE(state().pending.empty());
+  EXPECT_TRUE(records().empty());
 }
 
 TEST_F(NativeKindTest, MissingSourcesInMaintenanceAreAskedFor) {

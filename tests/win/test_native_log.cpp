@@ -2,6 +2,8 @@
 // damaged and missing logs, NATIVE_LOGGING redirection, and the deferred queue with its weights.
 #include "native_fixture.h"
 
+#include <array>
+
 #include "core/commatext.h"
 #include "engines/native_job.h"
 #include "engines/undo_log.h"
@@ -25,17 +27,15 @@ TEST_F(NativeLogTest, LogLinesKeepEveryTextWhole) {
   EXPECT_EQ(encodeLogLine("C:\\Prodüct"), toCodePage("C:\\Prodüct", CP_ACP));
 }
 
-TEST_F(NativeLogTest, RecordsRoundTripThroughTheFourFiles) {
+TEST_F(NativeLogTest, RecordsReachTheFourFilesAsTheyAreMade) {
   NativeJob job(engine, nullptr, JobMode::Action, 0);
   const std::string odd = root + "odd, \"name\" 日本\\file.txt";
   job.recordUndo("Create File", odd);
   job.recordUndo("Set Environment", joinCommaText({"-2147483647", "Environment", "PATH", "C:\\a b,c", "1", "FALSE"}));
   job.setPlatform("x64");
   job.recordUndo("Edit INI File", joinCommaText({root + "my file.ini", "Sec, tion", "Key", ""}));
-  ASSERT_EQ(state().pending.size(), 3u);
+  EXPECT_TRUE(state().pending.empty());  // nothing waits in memory for a flush
   const std::string base = logBase();
-  EXPECT_EQ(flushUndoLog(engine, base), cache.substr(0, cache.size() - 1));  // the folders it had to make
-  EXPECT_TRUE(state().pending.empty());
   EXPECT_EQ(logLines(0), (std::vector<std::string>{"Delete File", "Delete Environment", "Remove INI Entry"}));
   EXPECT_EQ(logLines(2), (std::vector<std::string>{"1024", "1024", "10240"}));
   EXPECT_EQ(logLines(3), (std::vector<std::string>{"Win32", "Win32", "x64"}));
@@ -47,10 +47,56 @@ TEST_F(NativeLogTest, RecordsRoundTripThroughTheFourFiles) {
   ASSERT_EQ(nested.size(), 1u);  // a comma text in a comma text
   EXPECT_EQ(splitCommaText(nested[0]),
             (std::vector<std::string>{"-2147483647", "Environment", "PATH", "C:\\a b,c", "1", "FALSE"}));
-  // A second flush appends.
+  // The flush reports the folders that writing the records had to make (a rollback then removes them).
+  EXPECT_EQ(flushUndoLog(engine, base), cache.substr(0, cache.size() - 1));
+  EXPECT_EQ(flushUndoLog(engine, base), "");
+  // Later records are appended.
   job.recordUndo("Create File", root + "second");
-  flushUndoLog(engine, base);
   EXPECT_EQ(readUndoLog(base, "Win32").records.size(), 4u);
+}
+
+// What a process ended between two writes leaves, and what the next writer makes of it: whole records
+// only, every file on the same line, and the new record after them.
+TEST_F(NativeLogTest, AJournalCutsWhatAnEndedProcessLeftUnfinished) {
+  const std::string base = root + "logs\\product";
+  createFolders(root + "logs");
+  struct Case {
+    const char* when;
+    std::array<const char*, 4> files;  // elements, data, weight, bitness
+    std::vector<std::string> kinds;    // the whole records left before the new one
+    std::vector<int64_t> weights;
+  } cases[] = {
+      {"in a data line", {"Delete File\r\n", "a\r\nb-cut", "1\r\n", "Win32\r\n"}, {"Delete File"}, {1}},
+      {"before the kind line", {"Delete File\r\n", "a\r\nb\r\n", "1\r\n2\r\n", "Win32\r\n"}, {"Delete File"}, {1}},
+      {"in the kind line", {"Delete File\r\nDelete Fi", "a\r\nb\r\n", "1\r\n2\r\n", "x64\r\nx64\r\n"}, {"Delete File"}, {1}},
+      {"in no line", {"Delete File\r\nDelete Folder\r\n", "a\r\nb\r\n", "1\r\n2\r\n", "x64\r\nx64\r\n"},
+       {"Delete File", "Delete Folder"}, {1, 2}},
+      {"without weights (an older log)", {"Delete File\r\nDelete File\r\n", "a\r\nb\r\n", "", ""},
+       {"Delete File", "Delete File"}, {0, 0}},
+      {"before anything", {"", "", "", ""}, {}, {}},
+  };
+  const UndoRecord added{"Delete Folder", joinCommaText({root + "new"}), 1024, "x64"};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.when);
+    for (size_t i = 0; i < 4; ++i) writeWholeFile(undoLogFile(base, i), c.files[i]);
+    {
+      UndoJournal journal(base);
+      journal.append(added);
+      journal.append(UndoRecord{"Delete File", "withdrawn", 1024, "Win32"});
+      EXPECT_TRUE(journal.withdrawLast());
+    }
+    const UndoLogContents log = readUndoLog(base, "Win32");
+    EXPECT_EQ(log.problem, "");
+    ASSERT_EQ(log.records.size(), c.kinds.size() + 1);
+    for (size_t i = 0; i < c.kinds.size(); ++i) {
+      EXPECT_EQ(log.records[i].kind, c.kinds[i]);
+      EXPECT_EQ(log.records[i].weight, c.weights[i]);
+    }
+    EXPECT_EQ(log.records.back().kind, added.kind);
+    EXPECT_EQ(log.records.back().data, added.data);
+    EXPECT_EQ(log.records.back().weight, added.weight);
+    EXPECT_EQ(log.records.back().platform, added.platform);
+  }
 }
 
 TEST_F(NativeLogTest, RecordsListTheLevelsTheChangeWillCreate) {
@@ -58,21 +104,21 @@ TEST_F(NativeLogTest, RecordsListTheLevelsTheChangeWillCreate) {
   NativeJob job(engine, nullptr, JobMode::Action, 0);
   EXPECT_FALSE(job.recordUndo("Create Folder", root + "a\\"));  // exists: no record
   EXPECT_TRUE(job.recordUndo("Create Folder", root + "a\\b\\c\\"));
-  ASSERT_EQ(state().pending.size(), 1u);
-  EXPECT_EQ(state().pending[0].kind, "Delete Folder");
-  EXPECT_EQ(splitCommaText(state().pending[0].data), (std::vector<std::string>{root + "a\\b\\c", root + "a\\b"}));
-  EXPECT_EQ(state().pending[0].weight, 2048);
+  ASSERT_EQ(records().size(), 1u);
+  EXPECT_EQ(records()[0].kind, "Delete Folder");
+  EXPECT_EQ(splitCommaText(records()[0].data), (std::vector<std::string>{root + "a\\b\\c", root + "a\\b"}));
+  EXPECT_EQ(records()[0].weight, 2048);
 
   RegistryKey::create(HKEY_CURRENT_USER, key);
   EXPECT_TRUE(job.recordUndo("Write Registry", joinCommaText({"-2147483647", key + "\\x\\y\\", "Value"})));
-  EXPECT_EQ(state().pending[1].kind, "Delete Registry");
-  EXPECT_EQ(splitCommaText(state().pending[1].data),
+  EXPECT_EQ(records()[1].kind, "Delete Registry");
+  EXPECT_EQ(splitCommaText(records()[1].data),
             (std::vector<std::string>{"-2147483647", key + "\\x\\y\\", "Value", key + "\\x\\y", key + "\\x"}));
-  EXPECT_EQ(state().pending[1].weight, 1536);
+  EXPECT_EQ(records()[1].weight, 1536);
 
   set("NATIVE_LOGGING", "false");
   EXPECT_FALSE(job.recordUndo("Create File", root + "x"));
-  EXPECT_EQ(state().pending.size(), 2u);
+  EXPECT_EQ(records().size(), 2u);
 }
 
 TEST_F(NativeLogTest, DamagedAndMissingLogsAreDescribedNotFatal) {
@@ -94,7 +140,8 @@ TEST_F(NativeLogTest, DamagedAndMissingLogsAreDescribedNotFatal) {
       {"Delete File\r\nDelete File\r\nDelete File\r\n", "a\r\nb\r\n", "1024\r\n", "Win32\r\nWin32\r\nWin32\r\n", 2,
        "is damaged: its files hold 3, 2, 1 and 3 lines; 2 records"},
       {"Delete File\r\n", "a\r\n", nullptr, nullptr, 1, "is incomplete"},
-      {"Delete File\nDelete File", "a\nb", "junk\r\n\r\n", "\r\n\r\n", 2, nullptr},  // bare LF, no last break
+      // Bare LF ends; a last line without its end was cut off by an ended writer and is skipped.
+      {"Delete File\nDelete File", "a\nb", "junk\r\n\r\n", "\r\n\r\n", 1, "ends in a cut-off line, which is skipped"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.elements);
@@ -208,9 +255,8 @@ TEST_F(NativeLogTest, AnInstancesLogIsKeptInMemoryWhileItsFolderGoes) {
   NativeJob job(engine, nullptr, JobMode::Action, 0);
   job.recordUndo("Create File", root + "a file.txt");
   job.recordUndo("Create Folder", root + "new folder");
-  EXPECT_FALSE(instanceHasNativeLog(engine));  // nothing flushed yet
+  EXPECT_TRUE(instanceHasNativeLog(engine));  // the records are in the log as soon as they are made
   flushUndoLog(engine, logBase());
-  EXPECT_TRUE(instanceHasNativeLog(engine));
   set("REVISIONCODE", "{6F1C2A10-0000-4000-8000-0000000000FF}");  // another revision's setup
   EXPECT_FALSE(instanceHasNativeLog(engine));
   set("REVISIONCODE", "{6F1C2A10-0000-4000-8000-0000000000A2}");
