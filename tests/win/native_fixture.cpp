@@ -126,6 +126,20 @@ void NativeFixture::SetUp() {
   nativeState(engine).questions = questions;
 }
 
+void NativeFixture::adopt(const std::string& otherRoot, const std::string& otherKey) {
+  deleteTree(root);
+  root = otherRoot;
+  data = root + "data\\";
+  target = root + "target\\";
+  cache = root + "cache\\";
+  key = otherKey;
+  tracePath = root + "trace-" + uniqueName() + ".log";
+  trace.setPath(tracePath);
+  for (auto [name, value] : std::initializer_list<std::pair<const char*, std::string>>{
+           {"OVERRIDECACHE", cache}, {"DATADIR", data}, {"TARGET", target}, {"KEY", key}, {"ROOT", root}})
+    engine.vars.setValue(name, value);
+}
+
 void NativeFixture::TearDown() {
   for (RegistryView view : {RegistryView::Bits32, RegistryView::Bits64}) {
     RegistryKey::deleteTree(HKEY_CURRENT_USER, key, view);

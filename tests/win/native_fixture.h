@@ -51,6 +51,9 @@ class NativeFixture : public ::testing::Test {
 
   // Loads the script lines; `groups` gives the command header file groups of lines (0-based index).
   void load(const Lines& lines, const std::map<size_t, std::vector<GroupFile>>& groups = {});
+  // Takes over another test's folders and registry key (a child process working for it): this test's own
+  // fresh ones go, and TearDown must then leave the adopted ones to their owner.
+  void adopt(const std::string& otherRoot, const std::string& otherKey);
   // Runs line `line` (1-based) through the registered handler of its command.
   void runLine(size_t line);
   void runAll();
