@@ -56,28 +56,67 @@ HBITMAP checkBoxBitmap(HDC screen, UINT state) {
   return bitmap;
 }
 
+// The engine does not link the common controls library: their functions come from the module the page
+// runtime loaded (the version its controls belong to). Without them the tree simply shows no boxes.
+struct CommonControls {
+  decltype(&ImageList_Create) createList = nullptr;
+  decltype(&ImageList_Add) addImage = nullptr;
+  decltype(&ImageList_Destroy) destroyList = nullptr;
+  decltype(&SetWindowSubclass) setSubclass = nullptr;
+  decltype(&GetWindowSubclass) getSubclass = nullptr;
+  decltype(&RemoveWindowSubclass) removeSubclass = nullptr;
+  decltype(&DefSubclassProc) defaultProc = nullptr;
+  bool complete() const {
+    return createList && addImage && destroyList && setSubclass && getSubclass && removeSubclass && defaultProc;
+  }
+};
+
+template <typename Fn>
+void lookUp(HMODULE module, const char* name, Fn& fn) {
+  fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+CommonControls commonControls() {
+  CommonControls cc;
+  if (HMODULE module = GetModuleHandleW(L"comctl32.dll")) {
+    lookUp(module, "ImageList_Create", cc.createList);
+    lookUp(module, "ImageList_Add", cc.addImage);
+    lookUp(module, "ImageList_Destroy", cc.destroyList);
+    lookUp(module, "SetWindowSubclass", cc.setSubclass);
+    lookUp(module, "GetWindowSubclass", cc.getSubclass);
+    lookUp(module, "RemoveWindowSubclass", cc.removeSubclass);
+    lookUp(module, "DefSubclassProc", cc.defaultProc);
+  }
+  return cc;
+}
+
 // The image list lives as long as the tree: it goes with the window.
 LRESULT CALLBACK treeSubclass(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR) {
+  const CommonControls cc = commonControls();
   if (message == WM_NCDESTROY) {
-    if (HIMAGELIST images = TreeView_GetImageList(window, TVSIL_STATE)) ImageList_Destroy(images);
-    RemoveWindowSubclass(window, treeSubclass, id);
+    if (HIMAGELIST images = TreeView_GetImageList(window, TVSIL_STATE)) cc.destroyList(images);
+    cc.removeSubclass(window, treeSubclass, id);
   }
-  return DefSubclassProc(window, message, wParam, lParam);
+  return cc.defaultProc(window, message, wParam, lParam);
 }
 
 void ensureCheckBoxImages(HWND tree) {
-  UINT_PTR ignored = 0;
-  if (GetWindowSubclass(tree, treeSubclass, 1, &ignored)) return;
-  HIMAGELIST images = ImageList_Create(kBoxSize, kBoxSize, ILC_COLOR24, 4, 0);
+  const CommonControls cc = commonControls();
+  DWORD_PTR ignored = 0;
+  // A design's own check boxes keep the control's list, which the control frees itself.
+  if (GetWindowLongPtrW(tree, GWL_STYLE) & TVS_CHECKBOXES) return;
+  if (!cc.complete() || cc.getSubclass(tree, treeSubclass, 1, &ignored)) return;
+  HIMAGELIST images = cc.createList(kBoxSize, kBoxSize, ILC_COLOR24, 4, 0);
+  if (!images) return;
   HDC screen = GetDC(nullptr);
   for (UINT state : {kNoBox, kUnchecked, kChecked, kMixed}) {
     HBITMAP bitmap = checkBoxBitmap(screen, state);
-    ImageList_Add(images, bitmap, nullptr);
+    cc.addImage(images, bitmap, nullptr);
     DeleteObject(bitmap);
   }
   ReleaseDC(nullptr, screen);
-  if (HIMAGELIST old = TreeView_SetImageList(tree, images, TVSIL_STATE)) ImageList_Destroy(old);
-  SetWindowSubclass(tree, treeSubclass, 1, 0);
+  if (HIMAGELIST old = TreeView_SetImageList(tree, images, TVSIL_STATE)) cc.destroyList(old);
+  cc.setSubclass(tree, treeSubclass, 1, 0);
 }
 
 UINT stateImageOf(const ComponentLists& lists, const FeatureNode& node) {
