@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 
+#include "core/text.h"
 #include "e2e/harness.h"
 #include "platform/files.h"
 #include "platform/handles.h"
@@ -155,11 +156,11 @@ TEST_F(DemoProduct, InstallsSilentlyIsMaintainedAndLeavesNothingAfterItsUninstal
   for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
     EXPECT_FALSE(RegistryKey::exists(root, kUninstallKey));
     const auto ident = RegistryKey::open(root, kIdentCache);
-    if (ident)
-      for (const std::string& product : ident->subkeyNames())
-        EXPECT_TRUE(RegistryKey::open(root, std::string(kIdentCache) + "\\" + product)->getString("").value_or("").find(cacheFolder) ==
-                    std::string::npos)
-            << "Ident.Cache still names the cache";
+    if (!ident) continue;
+    for (const std::string& product : ident->subkeyNames()) {
+      const auto key = RegistryKey::open(root, std::string(kIdentCache) + "\\" + product);
+      if (key) EXPECT_EQ(key->getString("").value_or("").find(cacheFolder), std::string::npos) << "Ident.Cache still names the cache";
+    }
   }
   EXPECT_FALSE(folderExists(cacheFolder)) << "the engine cache (moved aside while its program ran)";
   EXPECT_TRUE(fileExists(setup + "DEMO.7zip"));
