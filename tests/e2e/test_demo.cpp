@@ -159,7 +159,9 @@ TEST_F(DemoProduct, InstallsSilentlyIsMaintainedAndLeavesNothingAfterItsUninstal
     if (!ident) continue;
     for (const std::string& product : ident->subkeyNames()) {
       const auto key = RegistryKey::open(root, std::string(kIdentCache) + "\\" + product);
-      if (key) EXPECT_EQ(key->getString("").value_or("").find(cacheFolder), std::string::npos) << "Ident.Cache still names the cache";
+      if (key) {
+        EXPECT_EQ(key->getString("").value_or("").find(cacheFolder), std::string::npos) << "Ident.Cache still names the cache";
+      }
     }
   }
   EXPECT_FALSE(folderExists(cacheFolder)) << "the engine cache (moved aside while its program ran)";
