@@ -7,7 +7,9 @@
 #include <map>
 #include <sstream>
 
+#include "core/image.h"
 #include "core/text.h"
+#include "core/variables.h"
 
 namespace orv::make {
 namespace {
@@ -83,6 +85,15 @@ class Reader {
     if (image.languageDialog.empty()) image.languageDialog = "FALSE";
     if (image.defaultLanguage.empty()) image.defaultLanguage = "English";
     image.compilerVariables.insert(image.compilerVariables.begin(), {"TITLE", image.title, "PROJDIR", projectPath});
+    substituteConstants();
+  }
+
+  // A "#NAME#" in a script parameter is a build-time constant: the title, the project folder and every
+  // definition are written into the line; names the project does not define stay as written.
+  void substituteConstants() {
+    const auto constants = ImageIndex(image).compilerConstants();
+    for (std::string& parameter : image.parameters)
+      if (parameter.find('#') != std::string::npos) parameter = expandCompilerConstants(parameter, constants);
   }
 
  private:
