@@ -397,6 +397,14 @@ bool runUndo(Engine& engine, UndoMode mode) {
   }
   UndoLogContents log = readUndoLog(base, st.platform);
   if (!log.problem.empty()) traceLine(engine, "      <NATIVE LOG>" + log.problem + "</NATIVE LOG>");
+  // A rollback undoes this run only: a failed repair must not take the installed product with it.
+  size_t earlierRuns = 0;
+  if (mode == UndoMode::Rollback) {
+    const auto noted = st.recordsBeforeRun.find(upper(base));
+    earlierRuns = std::min(log.records.size(), noted == st.recordsBeforeRun.end() ? log.records.size() : noted->second);
+  }
+  const std::vector<UndoRecord> kept(log.records.begin(), log.records.begin() + static_cast<std::ptrdiff_t>(earlierRuns));
+  log.records.erase(log.records.begin(), log.records.begin() + static_cast<std::ptrdiff_t>(earlierRuns));
   log.records.insert(log.records.end(), unflushed.begin(), unflushed.end());
   int64_t maximum = 0;
   for (const UndoRecord& r : log.records) maximum += r.weight;
@@ -414,14 +422,14 @@ bool runUndo(Engine& engine, UndoMode mode) {
     return completed ? 1 : 0;
   });
   engine.vars.setValue("NATIVE_PROGRESS", savedProgress);
-  if (!createdFolder.empty()) {
+  if (!createdFolder.empty() && kept.empty()) {
     deleteUndoLogFiles(base);
     removeCreatedFolders(base, createdFolder);
   } else if (replayedFrom->load() < log.records.size()) {
     // Replayed records leave the log, so no change is ever undone twice (a shared file's count would
     // otherwise drop again at the next uninstall).
-    const std::vector<UndoRecord> rest(log.records.begin(),
-                                       log.records.begin() + static_cast<std::ptrdiff_t>(replayedFrom->load()));
+    std::vector<UndoRecord> rest = kept;
+    rest.insert(rest.end(), log.records.begin(), log.records.begin() + static_cast<std::ptrdiff_t>(replayedFrom->load()));
     try {
       writeUndoLog(base, rest);
     } catch (const std::exception& failure) {
@@ -446,12 +454,22 @@ std::string createLogFolder(const std::string& base) {
 }
 }  // namespace
 
+namespace {
+// Before this run's first record reaches the log at `base`: remember where the run's records begin.
+void noteRunStart(NativeEngineState& st, const std::string& base) {
+  const std::string key = upper(base);
+  if (st.recordsBeforeRun.count(key)) return;
+  st.recordsBeforeRun[key] = anyUndoLogFileExists(base) ? readUndoLog(base, st.platform).records.size() : 0;
+}
+}  // namespace
+
 void writePendingUndo(Engine& engine, const std::string& base) {
   NativeEngineState& st = nativeState(engine);
   if (st.pending.empty() || (!st.journalFailedBase.empty() && st.journalFailedBase == base)) return;
   try {
     if (!st.journal || st.journal->base() != base) {
       st.journal.reset();
+      noteRunStart(st, base);
       const std::string created = createLogFolder(base);
       if (!created.empty() && st.journalCreated.folder.empty()) st.journalCreated = {base, created};
       st.journal = std::make_unique<UndoJournal>(base);
@@ -485,6 +503,7 @@ std::string flushUndoLog(Engine& engine, const std::string& base) {
   }
   if (st.pending.empty()) return created;
   try {
+    noteRunStart(st, base);
     appendUndoLog(base, st.pending);
   } catch (const std::exception& failure) {
     throw ScriptError(failure.what());

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -76,6 +77,9 @@ struct NativeEngineState {
   } journalCreated;
   // A log that could not be opened during the current job; its records stay pending.
   std::string journalFailedBase;
+  // Per log (upper-cased base): how many records it held before this run first wrote to it. A rollback
+  // undoes only what came after them; the earlier runs' records belong to the installed product.
+  std::map<std::string, size_t> recordsBeforeRun;
   // A whole log kept in memory while the engine cache folder is removed.
   std::optional<std::string> keptLogBase;
   std::vector<UndoRecord> keptLog;

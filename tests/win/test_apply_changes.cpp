@@ -97,9 +97,12 @@ TEST_F(ApplyChangesTest, ResultTextsFollowTheEngineOutcome) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    // Each case is a first installation: no earlier case's product, log or values.
     deleteTree(target);
     deleteTree(data);
+    deleteTree(cache);
     RegistryKey::deleteTree(HKEY_CURRENT_USER, std::string(kUninstall) + title, RegistryView::Bits32);
+    RegistryKey::deleteTree(HKEY_CURRENT_USER, key + "\\values", RegistryView::Bits32);
     engine.native.reset();
     nativeState(engine).questions = questions;
     set("NATIVE_ERROR", "IGNORE");  // a missing source is skipped, which fails its action

@@ -289,9 +289,9 @@ TEST_F(NativeFaultTest, AFullDiskFailsTheCopyWithTheSystemsMessageAndNothingTorn
     auto disk = std::make_shared<FullDisk>();
     disk->freeBytes = static_cast<int64_t>(2 * kSize + kSize / 2);  // two files and half of the third
     state().copyWithProgress = [disk](const std::wstring& from, const std::wstring& to, bool move,
-                                      LPPROGRESS_ROUTINE progress, void* data) { return disk->copy(from, to, move, progress, data); };
-    auto questions = std::make_shared<DiskQuestions>(c.answer, disk, static_cast<int64_t>(kFiles * kSize));
-    state().questions = questions;
+                                      LPPROGRESS_ROUTINE progress, void* routineData) { return disk->copy(from, to, move, progress, routineData); };
+    auto diskQuestions = std::make_shared<DiskQuestions>(c.answer, disk, static_cast<int64_t>(kFiles * kSize));
+    state().questions = diskQuestions;
     set("SILENT", "FALSE");
     set("ABORTEDONERROR", "TRUE");  // no "Setup cancelled" box in a test
     set("NATIVE_ERROR", c.nativeError);
@@ -314,8 +314,8 @@ TEST_F(NativeFaultTest, AFullDiskFailsTheCopyWithTheSystemsMessageAndNothingTorn
     for (const std::string& line : traceLines()) traced |= line == "          < " + full + "\r\r" + subject + " >";
     EXPECT_TRUE(traced);
     if (std::string(c.nativeError) == "PROMPT") {
-      ASSERT_FALSE(questions->asked.empty());
-      EXPECT_EQ(questions->asked[0], full + "\r\r" + subject + "\r\rWould you like to try again?");
+      ASSERT_FALSE(diskQuestions->asked.empty());
+      EXPECT_EQ(diskQuestions->asked[0], full + "\r\r" + subject + "\r\rWould you like to try again?");
     }
     // Every file in place is whole; a torn one never stays.
     size_t whole = 0;
@@ -327,7 +327,9 @@ TEST_F(NativeFaultTest, AFullDiskFailsTheCopyWithTheSystemsMessageAndNothingTorn
     }
     EXPECT_EQ(whole, c.filesInstalled);
 
-    if (c.completes) ASSERT_TRUE(runUndo(engine, UndoMode::Uninstall));
+    if (c.completes) {
+      ASSERT_TRUE(runUndo(engine, UndoMode::Uninstall));
+    }
     EXPECT_EQ(tree(), treeBefore) << difference(treeBefore, tree());
     EXPECT_EQ(keys(), keysBefore) << difference(keysBefore, keys());
   }

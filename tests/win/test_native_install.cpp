@@ -145,6 +145,31 @@ TEST_F(NativeInstallTest, AFailurePartWayRollsBackToTheExactStateBefore) {
   EXPECT_FALSE(folderExists(cache));
 }
 
+TEST_F(NativeInstallTest, ARollbackInALaterRunLeavesWhatEarlierRunsInstalled) {
+  writeData("files\\one.txt", "1");
+  const std::vector<std::string> install = {"Install Files", "", "", "", "FALSE", "FALSE", "FALSE", "FALSE", "", "FALSE", "FALSE", "FALSE", "FALSE"};
+  std::vector<std::string> first = install, failing = install;
+  first[3] = "$TARGET$first";
+  failing[3] = "$TARGET$second";
+  load({first, {"Create Folder", "$TARGET$second"}, failing},
+       {{0, {{"files\\one.txt", ""}}}, {2, {{"files\\missing.txt", ""}}}});
+  runLine(1);
+  ASSERT_TRUE(fileExists(target + "first\\one.txt"));
+  // A later run (a repair, say) of the same product: a new process that has written nothing yet.
+  state().journal.reset();
+  state().recordsBeforeRun.clear();
+  set("NATIVE_ERROR", "ABORT");
+  runLine(2);
+  runLine(3);
+  EXPECT_TRUE(runEnded());
+  EXPECT_FALSE(folderExists(target + "second"));
+  EXPECT_TRUE(fileExists(target + "first\\one.txt")) << "the failed run took the installed product with it";
+  // The earlier run's records stay for its uninstall (a later run, not cancelled).
+  set("ZORN_IsCancelled", "FALSE");
+  ASSERT_TRUE(runUndo(engine, UndoMode::Uninstall));
+  EXPECT_FALSE(folderExists(target + "first"));
+}
+
 TEST_F(NativeInstallTest, ARollbackUndoesChangesWhoseLogCannotBeWritten) {
   writeData(root + "not-a-folder", "a file where the log's folder would go");
   set("OVERRIDECACHE", root + "not-a-folder\\cache\\");
