@@ -85,9 +85,22 @@ void discardPartialTarget(const std::wstring& from, const std::wstring& to, bool
   DeleteFileW(to.c_str());
 }
 
+// A fresh copy carries its source's attributes: those that change how the file is treated (read-only
+// from a CD, hidden, system ...) are cleared. The archive mark every new file gets may stay, so a copy
+// that carries nothing else is left alone (clearing would open the file once more).
+constexpr DWORD kNotNormal = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                             FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+void makeNormal(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kNotNormal)) SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 // One attempt at copying (or moving) a file with byte progress, then without; 0 or a system error.
-// `stopped` is set when the job was asked to stop during the copy.
-DWORD copyOnce(NativeJob& job, const std::string& source, const std::string& target, bool move, bool& stopped) {
+// `stopped` is set when the job was asked to stop during the copy. `targetAbsent`: the caller has just
+// seen that no file is at the target.
+DWORD copyOnce(NativeJob& job, const std::string& source, const std::string& target, bool move, bool targetAbsent,
+               bool& stopped) {
   const std::wstring from = widen(job.fsPath(source)), to = widen(job.fsPath(target));
   const std::string saved = job.vars().getValue("NATIVE_PROGRESS");
   job.vars().setValue("NATIVE_PROGRESS_BACKUP", saved);
@@ -97,10 +110,10 @@ DWORD copyOnce(NativeJob& job, const std::string& source, const std::string& tar
     return ERROR_CANCELLED;
   }
   // Only a file in use that could not be cleared is still there; a failed copy leaves it as it was.
-  const bool targetWasThere = present(to);
+  const bool targetWasThere = !targetAbsent && present(to);
   if (targetWasThere) SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (copyThrough(job, from, to, move, onCopyProgress, &progress)) {
-    if (!move) SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!move) makeNormal(to);
     return 0;
   }
   if (progress.stopped) {
@@ -117,7 +130,7 @@ DWORD copyOnce(NativeJob& job, const std::string& source, const std::string& tar
     return ERROR_CANCELLED;
   }
   if (copyThrough(job, from, to, move, nullptr, nullptr)) {
-    if (!move) SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!move) makeNormal(to);
     return 0;
   }
   const DWORD error = lastErrorOr(ERROR_GEN_FAILURE);
@@ -128,10 +141,11 @@ DWORD copyOnce(NativeJob& job, const std::string& source, const std::string& tar
 
 // Copies or moves through the retry loop; Done, Ignored or Aborted (a stop request aborts).
 StepOutcome copyWithRetry(NativeJob& job, const std::string& source, const std::string& target, bool move,
-                          const std::string& subject) {
+                          const std::string& subject, bool targetAbsent = false) {
   bool stopped = false;
   const StepOutcome outcome = job.retry(subject, [&]() -> DWORD {
-    const DWORD error = copyOnce(job, source, target, move, stopped);
+    // A failed attempt takes away what it left, so the target stays absent for the next one.
+    const DWORD error = copyOnce(job, source, target, move, targetAbsent, stopped);
     return stopped ? 0 : error;  // a stop is not a question for the user
   });
   return stopped ? StepOutcome::Aborted : outcome;
@@ -331,12 +345,14 @@ LockedTarget clearLockedTarget(NativeJob& job, const std::string& path, bool ren
 
 Placement placeFile(NativeJob& job, const std::string& source, const std::string& destination,
                     const PlaceOptions& options, bool* replacedAtNextStart) {
-  if (!ensureFolder(job, folderOf(destination))) return Placement::Failed;
-  const NativeJob::OverwriteDecision decision = job.decideOverwrite(source, destination);
-  if (decision.cancel) return Placement::Failed;
-  if (!decision.overwrite) return Placement::Skipped;
+  if (!options.folderReady && !ensureFolder(job, folderOf(destination))) return Placement::Failed;
+  if (!options.destinationAbsent) {
+    const NativeJob::OverwriteDecision decision = job.decideOverwrite(source, destination);
+    if (decision.cancel) return Placement::Failed;
+    if (!decision.overwrite) return Placement::Skipped;
+  }
   std::string target = destination;
-  LockedTarget lock = clearLockedTarget(job, destination, true);
+  LockedTarget lock = options.destinationAbsent ? LockedTarget{} : clearLockedTarget(job, destination, true);
   if (lock.locked) {
     // In use and not renamable: copy beside it and let the next start put it in place.
     const std::string placeholder = makePlaceholder(job, destination);
@@ -352,7 +368,7 @@ Placement placeFile(NativeJob& job, const std::string& source, const std::string
     if (replacedAtNextStart) *replacedAtNextStart = true;
   }
   const bool recorded = options.recordCreateFile && job.recordUndo("Create File", destination);
-  const StepOutcome outcome = copyWithRetry(job, source, target, false, target);
+  const StepOutcome outcome = copyWithRetry(job, source, target, false, target, options.destinationAbsent);
   if (outcome != StepOutcome::Done) {
     if (recorded) job.withdrawLastUndo();
     return outcome == StepOutcome::Aborted ? Placement::Failed : Placement::Skipped;
@@ -375,6 +391,9 @@ void registerFile(NativeJob& job, const std::string& path, bool unregister) {
 void deleteFileForUndo(NativeJob& job, const std::string& path) {
   SecurityHandle security = takeOverFileSecurity(job, path, false);
   const std::wstring w = widen(job.fsPath(path));
+  // Most files go at the first try; only one the attributes protect needs them cleared (which costs an
+  // open of the file).
+  if (DeleteFileW(w.c_str())) return;
   SetFileAttributesW(w.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (DeleteFileW(w.c_str()) || !job.fileExists(path)) return;
   const LockedTarget lock = clearLockedTarget(job, path, true);
@@ -425,6 +444,7 @@ bool installFilesKind(NativeJob& job, const Fields& f) {
   const bool permanent = isTrueText(f[8]), onlyIfAbsent = isTrueText(f[9]);
   job.byteProgress = true;
   const std::string sources = sourceFolderOf(job.engine());
+  std::string readyFolder;  // the folder the previous file went to, known to be in place
   for (const auto& [sourcePath, subfolder] : headerFileGroup(job, header)) {
     const std::string source = sources + sourcePath;
     const std::string folder = subfolder.empty() ? target : withTrailingBackslash(target + subfolder);
@@ -434,11 +454,14 @@ bool installFilesKind(NativeJob& job, const Fields& f) {
     if (onlyIfAbsent && existed) continue;
     // A shared or permanent file is not deleted by the undo: its count (or nothing) decides.
     bool atNextStart = false;
-    const Placement placed =
-        placeFile(job, source, destination, {.recordCreateFile = !shared && !permanent}, &atNextStart);
+    const PlaceOptions options{.recordCreateFile = !shared && !permanent, .destinationAbsent = !existed,
+                               .folderReady = equalsNoCase(folder, readyFolder)};
+    const Placement placed = placeFile(job, source, destination, options, &atNextStart);
     if (placed == Placement::Failed) return false;
+    if (placed == Placement::Placed) readyFolder = folder;
     if (placed == Placement::Skipped && stopOnSkip) return false;
-    if (!job.fileExists(destination)) continue;  // not there at all: nothing to register, count or mark
+    // Not there at all: nothing to register, count or mark.
+    if (placed != Placement::Placed && !job.fileExists(destination)) continue;
     if (selfRegister) {
       job.stepProgress("regsvr32 " + destination, 0);
       if (!atNextStart) registerFile(job, destination, false);

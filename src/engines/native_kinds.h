@@ -49,6 +49,11 @@ bool removeAssemblyInverse(NativeJob& job, const Fields& f, int64_t weight);
 enum class Placement { Placed, Skipped, Failed };
 struct PlaceOptions {
   bool recordCreateFile = true;  // RecordUndo("Create File") for the destination
+  // What the caller has just seen, so the placement need not look again (each look at a missing file
+  // costs a search of its folder): no file at the destination (so nothing to decide or to clear), and
+  // the destination's folder in place.
+  bool destinationAbsent = false;
+  bool folderReady = false;
 };
 // `replacedAtNextStart` learns whether the file was in use and goes in place at the next start.
 Placement placeFile(NativeJob& job, const std::string& source, const std::string& destination,

@@ -154,6 +154,23 @@ TEST_F(NativeDecisionTest, IgnoringACopyErrorLeavesNoRecordAndTheActionCompletes
   EXPECT_EQ(splitCommaText(records()[1].data), std::vector<std::string>{target + "here.txt"});
 }
 
+// Files from read-only media arrive without the media's attributes; a file the user later made
+// read-only is still removed by the uninstall.
+TEST_F(NativeDecisionTest, CopiesShedTheMediasAttributesAndProtectedFilesStillUninstall) {
+  writeData("files\\media.txt", "from a CD");
+  writeData("files\\plain.txt", "plain");
+  SetFileAttributesW(widen(data + "files\\media.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
+  load({{"Install Files", "", "", "$TARGET$", "FALSE", "FALSE", "FALSE", "FALSE", "", "FALSE", "FALSE", "FALSE", "FALSE"}},
+       {{0, {{"files\\media.txt", ""}, {"files\\plain.txt", ""}}}});
+  runAll();
+  for (const char* name : {"media.txt", "plain.txt"})
+    EXPECT_EQ(GetFileAttributesW(widen(target + name).c_str()) & 7u, 0u) << name;
+  SetFileAttributesW(widen(target + "plain.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(runUndo(engine, UndoMode::Uninstall));
+  EXPECT_FALSE(folderExists(target));
+  SetFileAttributesW(widen(data + "files\\media.txt").c_str(), FILE_ATTRIBUTE_NORMAL);  // so TearDown can remove it
+}
+
 TEST_F(NativeDecisionTest, AFileInUseIsReplacedAtTheNextStart) {
   writeData("files\\busy.dll", "new");
   writeData(target + "busy.dll", "old");
