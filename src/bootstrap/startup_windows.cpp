@@ -2,14 +2,12 @@
 
 #include <commctrl.h>
 #include <dwmapi.h>
-#include <objbase.h>
 #include <uxtheme.h>
-#include <wincodec.h>
 
-#include <memory>
 
 #include "bootstrap/resources.h"
 #include "platform/libraries.h"
+#include "platform/pictures.h"
 #include "platform/strings.h"
 #include "platform/system.h"
 
@@ -18,15 +16,6 @@ namespace {
 
 constexpr wchar_t kInitClass[] = L"TSetupInit";
 constexpr wchar_t kSplashClass[] = L"TSetupSplash";
-
-template <typename T>
-struct ComRelease {
-  void operator()(T* p) const {
-    if (p) p->Release();
-  }
-};
-template <typename T>
-using ComPtr = std::unique_ptr<T, ComRelease<T>>;
 
 void registerClass(const wchar_t* name, WNDPROC proc) {
   WNDCLASSEXW wc{sizeof(wc)};
@@ -60,55 +49,12 @@ int scale(int v, int dpi) { return MulDiv(v, dpi, 96); }
 
 }  // namespace
 
-namespace {
-HBITMAP decodePicture(IWICImagingFactory* factory, const std::wstring& path, int* width, int* height) {
-  IWICBitmapDecoder* rawDecoder = nullptr;
-  if (FAILED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
-                                                &rawDecoder)))
-    return nullptr;
-  ComPtr<IWICBitmapDecoder> decoder(rawDecoder);
-  IWICBitmapFrameDecode* rawFrame = nullptr;
-  if (FAILED(decoder->GetFrame(0, &rawFrame))) return nullptr;
-  ComPtr<IWICBitmapFrameDecode> frame(rawFrame);
-  IWICFormatConverter* rawConv = nullptr;
-  if (FAILED(factory->CreateFormatConverter(&rawConv))) return nullptr;
-  ComPtr<IWICFormatConverter> conv(rawConv);
-  if (FAILED(conv->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0,
-                              WICBitmapPaletteTypeCustom)))
-    return nullptr;
-  UINT w = 0, h = 0;
-  conv->GetSize(&w, &h);
-  if (w == 0 || h == 0 || w > 4096 || h > 4096) return nullptr;
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-  bi.bmiHeader.biWidth = static_cast<LONG>(w);
-  bi.bmiHeader.biHeight = -static_cast<LONG>(h);
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (!dib) return nullptr;
-  if (FAILED(conv->CopyPixels(nullptr, w * 4, w * h * 4, static_cast<BYTE*>(bits)))) {
-    DeleteObject(dib);
-    return nullptr;
-  }
-  if (width) *width = static_cast<int>(w);
-  if (height) *height = static_cast<int>(h);
-  return dib;
-}
-}  // namespace
-
 HBITMAP loadPicture(const std::wstring& path, int* width, int* height) {
-  const bool comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  HBITMAP result = nullptr;
-  IWICImagingFactory* rawFactory = nullptr;
-  if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                 reinterpret_cast<void**>(&rawFactory)))) {
-    ComPtr<IWICImagingFactory> factory(rawFactory);
-    result = decodePicture(factory.get(), path, width, height);
-  }
-  if (comStarted) CoUninitialize();
-  return result;
+  SIZE size{};
+  HBITMAP picture = decodePictureFile(path, 4096, size);
+  if (picture && width) *width = size.cx;
+  if (picture && height) *height = size.cy;
+  return picture;
 }
 
 void StartupWindows::show(const std::string& splashBitmap, const std::string& supportFolder,

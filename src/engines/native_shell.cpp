@@ -8,32 +8,11 @@
 
 #include "core/text.h"
 #include "engines/native_kinds.h"
+#include "platform/com.h"
 #include "platform/strings.h"
 
 namespace orv {
 namespace {
-
-struct ComReleaser {
-  void operator()(IUnknown* p) const {
-    if (p) p->Release();
-  }
-};
-template <typename T>
-using ComPtr = std::unique_ptr<T, ComReleaser>;
-
-// COM for the calling thread while it lives.
-class ComScope {
- public:
-  ComScope() : started_(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-  ~ComScope() {
-    if (started_) CoUninitialize();
-  }
-  ComScope(const ComScope&) = delete;
-  ComScope& operator=(const ComScope&) = delete;
-
- private:
-  bool started_;
-};
 
 int showCommandOf(std::string_view show) {
   if (show == "1") return SW_SHOWMAXIMIZED;
