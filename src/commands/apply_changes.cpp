@@ -25,8 +25,6 @@
 namespace orv {
 namespace {
 
-constexpr std::string_view kLocateSources = "Please locate your original setup sources to continue operation";
-constexpr std::string_view kSourcesNotFound = "Original setup sources required to complete operation, sources not found";
 constexpr std::string_view kSetupCancelled = "Setup cancelled";
 constexpr std::string_view kNoInstaller = "Windows Installer mode is not available in this setup engine";
 
@@ -63,21 +61,7 @@ bool sourcesAtHand(Engine& e, bool install) {
   if (e.image.cachingMode == 3 && !fileExists(previous + package) && fileExists(data + package)) previous = data;
   const bool missing = e.image.cachingMode == 3 ? !fileExists(previous + package) : !fileExists(data + package);
   if (!missing || !isTrue(e, "MAINTENANCE") || e.image.cachingMode == 2 || !install) return true;
-  if (!isTrue(e, "SILENT")) {
-    for (;;) {
-      const std::string chosen = nativeQuestions(e).locateSources(std::string(kLocateSources));
-      if (chosen.empty()) break;
-      const std::string folder = withTrailingBackslash(chosen);
-      for (const std::string& candidate : {folder, folder + "data\\"}) {
-        if (fileExists(candidate + package)) {
-          nativeState(e).sourceFolder = candidate;
-          return true;
-        }
-      }
-    }
-  }
-  e.vars.defineVariable("LASTERROR", kSourcesNotFound, "Apply Changes Action");
-  return false;
+  return askForSources(e, "Apply Changes Action");
 }
 
 // A removal through a log named by NATIVE_LOGGING (an older revision's, or one the script points at).

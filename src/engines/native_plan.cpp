@@ -142,13 +142,10 @@ std::string dataFolderOf(Engine& e) {
   return folder.empty() ? folder : withTrailingBackslash(folder);
 }
 
-// Step 5 of running an action: the setup's package must be reachable, or in maintenance the user is
-// asked where the original sources are.
-bool acquireSources(Engine& e) {
-  NativeEngineState& st = nativeState(e);
+}  // namespace
+
+bool askForSources(Engine& e, std::string_view source) {
   const std::string package = e.startup.programBaseName + ".msi";
-  if (fileExists(sourceFolderOf(e) + package)) return true;
-  if (!isTrueVar(e, "MAINTENANCE") || e.image.cachingMode == 2) return true;
   if (!isTrueVar(e, "SILENT")) {
     for (;;) {
       const std::string chosen = nativeQuestions(e).locateSources(std::string(kLocateSources));
@@ -156,14 +153,25 @@ bool acquireSources(Engine& e) {
       const std::string folder = withTrailingBackslash(chosen);
       for (const std::string& candidate : {folder, folder + "data\\"}) {
         if (fileExists(candidate + package)) {
-          st.sourceFolder = candidate;
+          nativeState(e).sourceFolder = candidate;
           return true;
         }
       }
     }
   }
-  e.vars.defineVariable("LASTERROR", kSourcesNotFound, kSourceAcquisition);
+  e.vars.defineVariable("LASTERROR", kSourcesNotFound, source);
   return false;
+}
+
+namespace {
+
+// Step 5 of running an action: the setup's package must be reachable, or in maintenance the user is
+// asked where the original sources are.
+bool acquireSources(Engine& e) {
+  const std::string package = e.startup.programBaseName + ".msi";
+  if (fileExists(sourceFolderOf(e) + package)) return true;
+  if (!isTrueVar(e, "MAINTENANCE") || e.image.cachingMode == 2) return true;
+  return askForSources(e, kSourceAcquisition);
 }
 
 // A job's outcome as its thread leaves it; the code is read only after the thread has ended or been

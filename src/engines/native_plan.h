@@ -34,6 +34,9 @@ std::string commandHeaderOf(const Engine& engine, size_t line);
 // RunOrQueueNativeAction: false when the sources could not be found, or the user cancelled (or answered
 // abort) while ABORTONERROR is "TRUE"; the handler then ends the run (endScriptRun).
 bool runOrQueueNativeAction(Engine& engine, std::string_view kind, size_t line);
+// In maintenance, with the setup's package missing: asks the user where the original sources are
+// (silent runs do not ask). True with the sources found; otherwise LASTERROR says so, set by `source`.
+bool askForSources(Engine& engine, std::string_view source);
 // Replays the deferred queue ("Apply Changes"), rolling back after a failure when NATIVE_ROLLBACK allows.
 // The job's result stays in nativeState(engine).lastJob.
 bool runDeferredActions(Engine& engine);
