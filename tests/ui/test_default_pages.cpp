@@ -79,7 +79,7 @@ TEST(DefaultPages, LicenseAndDestinationWalkedLikeAUser) {
   ASSERT_TRUE(eventually([&] { return IsWindowVisible(destination) != FALSE; }));
 
   HWND target = childOfClass(destination, L"Edit", 0);
-  EXPECT_EQ(textOf(target), designed);
+  EXPECT_TRUE(eventually([&] { return textOf(target) == designed; })) << textOf(target);
   click(target);
   pressKeys("End shift+Home");
   typePath(typed);
