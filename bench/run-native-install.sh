@@ -4,13 +4,16 @@
 # undo logging and uninstalls it, against a plain CopyFileW copy of the same tree, all under Wine on the
 # prefix's C: drive. Prints per-run times, the medians (files/s, MB/s) and the install/copy ratio.
 #   bench/run-native-install.sh [runs (5)] [build folder (build/win64)]
+# ORV_WINEPREFIX picks the Wine prefix (default: the project's). A prefix of its own, copied from the
+# project's, keeps other Wine programs running at the same time out of the figures.
 # The data stays in the prefix's drive_c/orv-native-bench between invocations; delete it to make it anew.
 set -euo pipefail
 runs="${1:-5}"
 build="${2:-build/win64}"
 here="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$here"
-export WINEPREFIX="${ORV_WINEPREFIX:-$HOME/.cache/orvane/wineprefix}" WINEDEBUG=-all
+export ORV_WINEPREFIX="${ORV_WINEPREFIX:-$HOME/.cache/orvane/wineprefix}" WINEDEBUG=-all
+export WINEPREFIX="$ORV_WINEPREFIX"
 
 [ -f "$build/build.ninja" ] || cmake --preset win64 -B "$build" >/dev/null
 ninja -C "$build" -j2 native_install_bench >/dev/null
@@ -54,5 +57,8 @@ PY
   touch "$work/data.stamp"
 fi
 
-/usr/lib/wine/wineserver -p 60 </dev/null >/dev/null 2>&1 || true
-exec /usr/lib/wine/wine64 "$bench" 'C:\orv-native-bench\data' 'C:\orv-native-bench\work' "$runs"
+# The server and Wine's background services start detached first: started by the benchmark itself they
+# would keep its output open after it ends.
+/usr/lib/wine/wineserver -p 300 </dev/null >/dev/null 2>&1 || true
+scripts/wine-run wineboot -u </dev/null >/dev/null 2>&1
+scripts/wine-run "$bench" 'C:\orv-native-bench\data' 'C:\orv-native-bench\work' "$runs"
