@@ -5,7 +5,6 @@
 #include "engines/maintenance.h"
 #include "engines/maintenance_files.h"
 #include "platform/files.h"
-#include "platform/handles.h"
 #include "platform/strings.h"
 
 namespace orv {
@@ -14,18 +13,8 @@ namespace {
 // Caching mode 2 without "#CACHESOURCES#": the sources copied into the cache go, the web media folder
 // "OFFLINE" stays for the next maintenance run.
 void removeCachedSources(const std::string& folder) {
-  WIN32_FIND_DATAW fd;
-  std::vector<std::string> subfolders;
-  {
-    UniqueFind find(FindFirstFileW(widen(folder + "*").c_str(), &fd));
-    if (find.get() == INVALID_HANDLE_VALUE) return;
-    do {
-      const std::wstring name = fd.cFileName;
-      if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || name == L"." || name == L"..") continue;
-      if (!equalsNoCase(narrow(name), "OFFLINE")) subfolders.push_back(folder + narrow(name));
-    } while (FindNextFileW(find.get(), &fd));
-  }
-  for (const std::string& subfolder : subfolders) deleteTree(subfolder);
+  for (const FolderEntry& entry : folderEntries(folder + "*"))
+    if (entry.isFolder() && !equalsNoCase(entry.name, "OFFLINE")) deleteTree(folder + entry.name);
 }
 
 bool keepsCachedSources(const Engine& e) {

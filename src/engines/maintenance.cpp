@@ -123,14 +123,10 @@ std::string instanceBaseName(Engine& engine) {
   return base.empty() ? engine.startup.programBaseName : base;
 }
 
-std::vector<std::string> filesIn(const std::string& folder, const wchar_t* pattern) {
+std::vector<std::string> filesIn(const std::string& folder, const char* pattern) {
   std::vector<std::string> names;
-  WIN32_FIND_DATAW fd;
-  UniqueFind find(FindFirstFileW((widen(withTrailingBackslash(folder)) + pattern).c_str(), &fd));
-  if (find.get() == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(narrow(fd.cFileName));
-  } while (FindNextFileW(find.get(), &fd));
+  for (const FolderEntry& entry : folderEntries(withTrailingBackslash(folder) + pattern))
+    if (!entry.isFolder()) names.push_back(entry.name);
   return names;
 }
 
@@ -233,7 +229,7 @@ bool cacheAllUsersFlag(Engine& engine) {
 std::string validCacheInstanceData(const std::string& folder) {
   if (folder.empty() || !fileExists(withTrailingBackslash(folder) + "orv.lib")) return {};
   const std::string f = withTrailingBackslash(folder);
-  for (const std::string& name : filesIn(f, L"*.dat")) {
+  for (const std::string& name : filesIn(f, "*.dat")) {
     const std::string base = f + withoutExtension(name);
     if (fileExists(base + ".exe") && fileExists(base + ".res") && fileExists(base + ".par")) return f + name;
   }

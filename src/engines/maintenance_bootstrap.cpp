@@ -104,7 +104,7 @@ struct RegisteredInstance {
 
 std::string instanceDataIn(const std::string& folder, std::string& pinList) {
   std::vector<std::string> candidates;
-  for (const std::string& name : filesIn(folder, L"*.dat"))
+  for (const std::string& name : filesIn(folder, "*.dat"))
     if (!equalsNoCase(name, "instance.dat")) candidates.push_back(name);
   std::string chosen;
   if (candidates.size() == 1) {

@@ -32,7 +32,7 @@ std::string instanceBaseName(Engine& engine);
 // Empty when there is no entry.
 std::string uninstallEntryProgram(Engine& engine, HKEY root);
 // The files (not folders) in a folder matching the pattern, in listing order.
-std::vector<std::string> filesIn(const std::string& folder, const wchar_t* pattern);
+std::vector<std::string> filesIn(const std::string& folder, const char* pattern);
 
 // Line lists beside the instance data (".par", ".lnk", ".lan").
 bool readLinesFile(const std::string& path, std::vector<std::string>& lines);

@@ -10,6 +10,7 @@
 #include "engines/native_plan.h"
 #include "engines/native_security.h"
 #include "engines/native_state.h"
+#include "platform/com.h"
 #include "platform/file_info.h"
 #include "platform/files.h"
 #include "platform/handles.h"
@@ -230,7 +231,7 @@ constexpr ImageMachine kOwnMachine = ImageMachine::X86;
 
 // Calls the library's own DllRegisterServer or DllUnregisterServer.
 bool callRegistrationEntry(const std::string& fsPath, bool unregister) {
-  const bool comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  ComScope com;
   bool ok = false;
   if (HMODULE library = loadLibraryAt(widen(fsPath))) {
     UniqueModule owned(library);
@@ -239,7 +240,6 @@ bool callRegistrationEntry(const std::string& fsPath, bool unregister) {
         GetProcAddress(library, unregister ? "DllUnregisterServer" : "DllRegisterServer")));
     ok = entry && SUCCEEDED(entry());
   }
-  if (comStarted) CoUninitialize();
   return ok;
 }
 

@@ -6,40 +6,22 @@
 #include "core/archive/entry_path.h"
 #include "core/text.h"
 #include "platform/files.h"
-#include "platform/handles.h"
 #include "platform/strings.h"
 
 namespace orv {
 namespace {
 
 void listInto(const std::string& folder, const std::string& relative, std::vector<std::string>& out) {
-  WIN32_FIND_DATAW fd;
-  UniqueFind find(FindFirstFileW(widen(folder + relative + "*").c_str(), &fd));
-  if (find.get() == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::string name = narrow(fd.cFileName);
-    if (name == "." || name == "..") continue;
-    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      // A junction inside an archive's tree is not followed: it could lead anywhere.
-      if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) listInto(folder, relative + name + "\\", out);
-    } else {
-      out.push_back(relative + name);
-    }
-  } while (FindNextFileW(find.get(), &fd));
+  for (const FolderEntry& entry : folderEntries(folder + relative + "*")) {
+    if (!entry.isFolder()) out.push_back(relative + entry.name);
+    // A junction inside an archive's tree is not followed: it could lead anywhere.
+    else if (!entry.isLink()) listInto(folder, relative + entry.name + "\\", out);
+  }
 }
 
 void removeEmptyFolders(const std::string& folder) {
-  WIN32_FIND_DATAW fd;
-  {
-    UniqueFind find(FindFirstFileW(widen(folder + "*").c_str(), &fd));
-    if (find.get() != INVALID_HANDLE_VALUE) {
-      do {
-        const std::string name = narrow(fd.cFileName);
-        if (name != "." && name != ".." && (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-          removeEmptyFolders(folder + name + "\\");
-      } while (FindNextFileW(find.get(), &fd));
-    }
-  }
+  for (const FolderEntry& entry : folderEntries(folder + "*"))
+    if (entry.isFolder()) removeEmptyFolders(folder + entry.name + "\\");
   RemoveDirectoryW(widen(folder).c_str());
 }
 

@@ -60,6 +60,18 @@ bool createFolders(const std::string& path) {
   return CreateDirectoryW(w.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
+std::vector<FolderEntry> folderEntries(const std::string& pattern) {
+  std::vector<FolderEntry> entries;
+  WIN32_FIND_DATAW fd;
+  UniqueFind find(FindFirstFileW(widen(pattern).c_str(), &fd));
+  if (find.get() == INVALID_HANDLE_VALUE) return entries;
+  do {
+    std::string name = narrow(fd.cFileName);
+    if (name != "." && name != "..") entries.push_back({std::move(name), fd.dwFileAttributes});
+  } while (FindNextFileW(find.get(), &fd));
+  return entries;
+}
+
 namespace {
 void emptyFolder(const std::wstring& folder) {
   WIN32_FIND_DATAW fd;

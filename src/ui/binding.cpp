@@ -9,6 +9,7 @@
 
 #include "bootstrap/engine.h"
 #include "core/text.h"
+#include "platform/com.h"
 #include "platform/files.h"
 #include "platform/strings.h"
 #include "ui/binding_rules.h"
@@ -356,7 +357,7 @@ int CALLBACK browseCallback(HWND window, UINT message, LPARAM, LPARAM data) {
 
 // The folder picker; empty when the user cancelled or chose nothing that is a folder.
 std::optional<std::string> pickFolder(Page& page, const std::string& start) {
-  const bool comStarted = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+  ComScope com;
   const std::wstring startWide = widen(start);
   BROWSEINFOW info{};
   info.hwndOwner = page.window;
@@ -372,7 +373,6 @@ std::optional<std::string> pickFolder(Page& page, const std::string& start) {
     folder = SHGetPathFromIDListW(chosen, path) ? narrow(path) : std::string();
     CoTaskMemFree(chosen);
   }
-  if (comStarted) CoUninitialize();
   return folder;
 }
 

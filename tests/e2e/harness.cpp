@@ -12,13 +12,6 @@
 
 namespace orv::test {
 
-std::string hostPath(const std::string& unixPath) {
-  std::string p = "Z:" + unixPath;
-  for (char& c : p)
-    if (c == '/') c = '\\';
-  return p;
-}
-
 std::string fixture(const std::string& name) { return hostPath(ORV_FIXTURES) + "\\" + name; }
 
 std::string freshFolder(const std::string& tag) {

@@ -6,11 +6,10 @@
 #include <vector>
 
 #include "core/image.h"
+#include "support/windows_test.h"
 
 namespace orv::test {
 
-// A Linux path given at build time, as Wine sees it.
-std::string hostPath(const std::string& unixPath);
 std::string fixture(const std::string& name);  // a file made by tests/fixtures/make-fixtures.sh
 
 struct SetupFolder {

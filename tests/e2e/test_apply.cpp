@@ -33,21 +33,15 @@ std::string code(unsigned last) {
 using Snapshot = std::map<std::string, std::string>;
 
 void snapshotFiles(Snapshot& snap, const std::string& folder, const std::string& relative = {}) {
-  WIN32_FIND_DATAW fd;
-  UniqueFind find(FindFirstFileW(widen(folder + relative + "*").c_str(), &fd));
-  if (find.get() == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::string name = narrow(fd.cFileName);
-    if (name == "." || name == "..") continue;
-    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      snap[relative + name + "\\"] = "D";
-      snapshotFiles(snap, folder, relative + name + "\\");
+  for (const FolderEntry& entry : folderEntries(folder + relative + "*")) {
+    const std::string path = relative + entry.name;
+    if (entry.isFolder()) {
+      snap[path + "\\"] = "D";
+      snapshotFiles(snap, folder, path + "\\");
     } else {
-      std::string content;
-      readWholeFile(folder + relative + name, content);
-      snap[relative + name] = content;
+      readWholeFile(folder + path, snap[path]);
     }
-  } while (FindNextFileW(find.get(), &fd));
+  }
 }
 
 void snapshotKey(Snapshot& snap, HKEY root, const std::string& key) {
@@ -63,11 +57,7 @@ void snapshotKey(Snapshot& snap, HKEY root, const std::string& key) {
 
 std::vector<std::string> tildeFolders(const std::string& parent) {
   std::vector<std::string> found;
-  WIN32_FIND_DATAW fd;
-  UniqueFind find(FindFirstFileW(widen(parent + "~*").c_str(), &fd));
-  if (find.get() == INVALID_HANDLE_VALUE) return found;
-  do found.push_back(parent + narrow(fd.cFileName));
-  while (FindNextFileW(find.get(), &fd));
+  for (const FolderEntry& entry : folderEntries(parent + "~*")) found.push_back(parent + entry.name);
   return found;
 }
 

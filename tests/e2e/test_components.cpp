@@ -10,6 +10,7 @@
 #include "platform/handles.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "support/windows_test.h"
 
 namespace orv::test {
 namespace {
@@ -122,22 +123,6 @@ std::string code(unsigned last) {
   return text;
 }
 
-uint32_t runCommandLine(const std::string& commandLine, const std::string& folder) {
-  STARTUPINFOW si{sizeof si};
-  PROCESS_INFORMATION pi{};
-  std::wstring line = widen(commandLine);
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, widen(folder).c_str(), &si, &pi))
-    return 0xFFFFFFFF;
-  UniqueHandle process(pi.hProcess), thread(pi.hThread);
-  if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) {
-    TerminateProcess(pi.hProcess, 1);
-    return 0xFFFFFFFE;
-  }
-  DWORD exitCode = 0;
-  GetExitCodeProcess(pi.hProcess, &exitCode);
-  return exitCode;
-}
-
 class ComponentMaintenance : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -201,8 +186,8 @@ TEST_F(ComponentMaintenance, AComponentLeftOutAtInstallStaysOutAndTheSpaceCounts
   const std::string uninstall = entry->getString("UninstallString").value_or("");
   ASSERT_FALSE(modify.empty());
   const std::string cacheFolder = folderOf(modify);
-  EXPECT_EQ(runCommandLine("\"" + modify + "\" /s", cacheFolder), 91235u);
-  EXPECT_EQ(runCommandLine(uninstall + " /s", cacheFolder), 91235u) << "the removal run sees the same selection";
+  EXPECT_EQ(runCommandIn("\"" + modify + "\" /s", cacheFolder), 91235u);
+  EXPECT_EQ(runCommandIn(uninstall + " /s", cacheFolder), 91235u) << "the removal run sees the same selection";
   EXPECT_FALSE(RegistryKey::exists(HKEY_LOCAL_MACHINE, std::string(kUninstall) + title));
 }
 

@@ -14,6 +14,7 @@
 #include "platform/handles.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "support/windows_test.h"
 
 namespace orv::test {
 namespace {
@@ -34,22 +35,6 @@ std::string readText(const std::string& path) {
   std::string text;
   readWholeFile(path, text);
   return text;
-}
-
-// Runs a command line in a folder; its exit code, or ~0u when it did not end within a minute.
-uint32_t runIn(const std::string& commandLine, const std::string& folder) {
-  STARTUPINFOW si{sizeof si};
-  PROCESS_INFORMATION pi{};
-  std::wstring line = widen(commandLine);
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, widen(folder).c_str(), &si, &pi)) return ~0u;
-  UniqueHandle process(pi.hProcess), thread(pi.hThread);
-  if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) {
-    TerminateProcess(pi.hProcess, 1);
-    return ~0u;
-  }
-  DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
-  return code;
 }
 
 // The program named at the start of an uninstall command line (between its first two quotes).
@@ -98,11 +83,7 @@ class DemoProduct : public ::testing::Test {
     std::vector<std::string> found;
     if (cacheFolder.empty()) return found;
     const std::string parent = parentOf(cacheFolder);
-    WIN32_FIND_DATAW fd;
-    UniqueFind find(FindFirstFileW(widen(parent + "~*").c_str(), &fd));
-    if (find.get() == INVALID_HANDLE_VALUE) return found;
-    do found.push_back(parent + narrow(fd.cFileName));
-    while (FindNextFileW(find.get(), &fd));
+    for (const FolderEntry& entry : folderEntries(parent + "~*")) found.push_back(parent + entry.name);
     return found;
   }
 
@@ -118,7 +99,7 @@ class DemoProduct : public ::testing::Test {
 TEST_F(DemoProduct, InstallsSilentlyIsMaintainedAndLeavesNothingAfterItsUninstallEntry) {
   // Without its trailing backslash: a backslash before the closing quote would escape it.
   const std::string targetArgument = target.substr(0, target.size() - 1);
-  ASSERT_EQ(runIn("\"" + setup + "setup.exe\" /s \"TARGETDIR=" + targetArgument + "\"", setup), 0u);
+  ASSERT_EQ(runCommandIn("\"" + setup + "setup.exe\" /s \"TARGETDIR=" + targetArgument + "\"", setup), 0u);
 
   // The files of the chosen components (program files and documentation, not the samples).
   EXPECT_EQ(readText(target + "readme.txt").substr(0, 15), "Orvane Demo 1.0");
@@ -145,12 +126,12 @@ TEST_F(DemoProduct, InstallsSilentlyIsMaintainedAndLeavesNothingAfterItsUninstal
 
   // A silent maintenance run of the cached engine repairs: MAINTENANCE reads "TRUE", a lost file returns.
   ASSERT_TRUE(DeleteFileW(widen(target + "settings.ini").c_str()));
-  ASSERT_EQ(runIn("\"" + cached + "\" /s", cacheFolder), 0u);
+  ASSERT_EQ(runCommandIn("\"" + cached + "\" /s", cacheFolder), 0u);
   EXPECT_EQ(productValue("Maintained"), "TRUE");
   EXPECT_TRUE(fileExists(target + "settings.ini"));
 
   // The uninstall entry, silently, started in the cache folder it removes.
-  ASSERT_EQ(runIn(uninstall + " /s", cacheFolder), 0u);
+  ASSERT_EQ(runCommandIn(uninstall + " /s", cacheFolder), 0u);
   EXPECT_FALSE(folderExists(target)) << "installation folder";
   EXPECT_FALSE(folderExists(startMenuFolder())) << "start-menu folder and shortcut";
   EXPECT_FALSE(RegistryKey::exists(HKEY_LOCAL_MACHINE, std::string(kProductKey) + "\\Orvane Demo"));

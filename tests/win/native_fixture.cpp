@@ -31,21 +31,17 @@ std::string hex(std::string_view bytes) {
 }
 
 void snapshotInto(TreeSnapshot& snap, const std::string& folder, const std::string& relative) {
-  WIN32_FIND_DATAW fd;
-  UniqueFind find(FindFirstFileW(widen(folder + relative + "*").c_str(), &fd));
-  if (find.get() == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::string name = narrow(fd.cFileName);
-    if (name == "." || name == "..") continue;
-    if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      snap[relative + name + "\\"] = "D";
-      snapshotInto(snap, folder, relative + name + "\\");
+  for (const FolderEntry& entry : folderEntries(folder + relative + "*")) {
+    const std::string path = relative + entry.name;
+    if (entry.isFolder()) {
+      snap[path + "\\"] = "D";
+      snapshotInto(snap, folder, path + "\\");
     } else {
       std::string content;
-      readWholeFile(folder + relative + name, content);
-      snap[relative + name] = std::to_string(fd.dwFileAttributes & 7) + ":" + content;
+      readWholeFile(folder + path, content);
+      snap[path] = std::to_string(entry.attributes & 7) + ":" + content;
     }
-  } while (FindNextFileW(find.get(), &fd));
+  }
 }
 
 void snapshotKeyInto(KeySnapshot& snap, HKEY root, const std::string& key, RegistryView view) {

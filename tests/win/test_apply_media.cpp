@@ -13,23 +13,12 @@
 #include "native_fixture.h"
 #include "platform/files.h"
 #include "platform/system.h"
+#include "support/windows_test.h"
 
 namespace orv::test {
 namespace {
 
 constexpr const char* kRevision = "{6F1C2A10-0000-4000-8000-0000000000A2}";
-
-std::string hostPath(std::string path) {
-  if (path.empty() || path[0] != '/') return path;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return "Z:" + path;
-}
-
-std::string binaryFolder() {
-  if (const char* bin = std::getenv("ORV_BIN"); bin && *bin) return hostPath(bin) + "\\";
-  return folderOf(moduleFileName()) + "..\\src\\";
-}
 
 std::string mediaFixture(const std::string& name) { return hostPath(ORV_FIXTURES) + "\\media\\" + name; }
 
@@ -56,7 +45,7 @@ class MediaTest : public NativeFixture {
     NativeFixture::SetUp();
     beside = root + "setup\\";
     createFolders(beside);
-    engine.startup.programFolder = binaryFolder();
+    engine.startup.programFolder = builtProgramFolder();
     engine.startup.programPath = beside + "setup.exe";
     engine.startup.dataFolder = data;
     set("EXEDIR", beside);

@@ -17,6 +17,7 @@
 #include "platform/handles.h"
 #include "platform/registry.h"
 #include "platform/strings.h"
+#include "support/windows_test.h"
 #include "platform/system.h"
 #include "script/run_hooks.h"
 
@@ -25,19 +26,6 @@ namespace {
 
 constexpr const char* kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 constexpr const char* kIdentCache = "SOFTWARE\\Tessaly\\Orvane\\Ident.Cache\\";
-
-std::string hostPath(std::string path) {
-  if (path.empty() || path[0] != '/') return path;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return "Z:" + path;
-}
-
-// The built engine program and archive library: beside this test program, or where ctest says.
-std::string binaryFolder() {
-  if (const char* bin = std::getenv("ORV_BIN"); bin && *bin) return hostPath(bin) + "\\";
-  return folderOf(moduleFileName()) + "..\\src\\";
-}
 
 std::string unique(const char* tag) {
   static std::atomic<int> counter{0};
@@ -50,23 +38,6 @@ std::string uniqueCode(unsigned last) {
   char code[64];
   std::snprintf(code, sizeof code, "{%08lX-%04X-4000-8000-%012X}", GetCurrentProcessId(),
                 unsigned(GetTickCount64() & 0xFFFF), last);
-  return code;
-}
-
-uint32_t runProgram(const std::string& commandLine, const std::string& folder) {
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  std::wstring line = widen(commandLine);
-  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, widen(folder).c_str(), &si, &pi))
-    return 0xFFFFFFFF;
-  UniqueHandle process(pi.hProcess), thread(pi.hThread);
-  if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) {
-    TerminateProcess(pi.hProcess, 1);
-    return 0xFFFFFFFE;
-  }
-  DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
   return code;
 }
 
@@ -108,9 +79,9 @@ class Maintenance : public ::testing::Test {
     const std::string folder = root + name + "\\";
     createFolders(folder);
     std::string program;
-    EXPECT_TRUE(readWholeFile(binaryFolder() + "orvstub.exe", program)) << binaryFolder();
+    EXPECT_TRUE(readWholeFile(builtProgramFolder() + "orvstub.exe", program)) << builtProgramFolder();
     writeWholeFile(folder + "setup.exe", program + writeImage(image));
-    copyFileOver(binaryFolder() + "orv.lib", folder + "orv.lib");
+    copyFileOver(builtProgramFolder() + "orv.lib", folder + "orv.lib");
     copyFileOver(hostPath(ORV_FIXTURES) + "\\minimal.res", folder + "setup.res");
     setupImage = image;
     return folder;
@@ -214,12 +185,12 @@ TEST_F(Maintenance, TheCachedEngineStartsInMaintenanceWithTheRememberedValues) {
        when("SERIAL", "AB-12"), mark(3), {"End"}, when("TARGETDIR", "C:\\Apps\\Maintained\\"), mark(4), {"End"},
        when("NEEDSUPGRADE", "FALSE"), mark(5), {"End"}, when("NEWINSTANCE", "FALSE"), mark(6), {"End"}});
   // The first start of the setup itself is a first installation.
-  EXPECT_EQ(runProgram("\"" + first + "setup.exe\" /s", first), 956u);
+  EXPECT_EQ(runCommandIn("\"" + first + "setup.exe\" /s", first), 956u);
   prepareEngine(first);
   registerFirstRevision();
 
   const std::string command = uninstallValue("UninstallString");
-  EXPECT_EQ(runProgram(command + " /s", cacheFolder()), 9123456u);
+  EXPECT_EQ(runCommandIn(command + " /s", cacheFolder()), 9123456u);
   // The run's end kept the cache: hidden, instance data still whole.
   EXPECT_TRUE(GetFileAttributesW(widen(cacheFolder()).c_str()) & FILE_ATTRIBUTE_HIDDEN);
   std::string bytes;
@@ -238,7 +209,7 @@ TEST_F(Maintenance, ASecondRevisionSeesTheFirstOnesLog) {
       "second", uniqueCode(3),
       {when("NATIVE_OLDLOG", oldLog), mark(1), {"End"}, when("RECOMMENDEDUPGRADE", "TRUE"), mark(2), {"End"},
        when("MAINTENANCE", "FALSE"), mark(3), {"End"}, when("NEEDSUPGRADE", "FALSE"), mark(4), {"End"}});
-  EXPECT_EQ(runProgram("\"" + second + "setup.exe\" /s", second), 91234u);
+  EXPECT_EQ(runCommandIn("\"" + second + "setup.exe\" /s", second), 91234u);
 }
 
 TEST_F(Maintenance, TheBootstrapFindsTheRegisteredInstanceAndRestoresItsChoices) {

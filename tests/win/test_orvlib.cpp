@@ -18,17 +18,12 @@
 #include "platform/handles.h"
 #include "platform/strings.h"
 #include "platform/system.h"
+#include "support/windows_test.h"
 
 namespace orv {
 namespace {
 
-// A Linux path given at build time or by ctest, as Wine sees it.
-std::string hostPath(std::string path) {
-  if (path.empty() || path[0] != '/') return path;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return "Z:" + path;
-}
+using test::hostPath;
 
 std::string fixture(const std::string& name) { return hostPath(ORV_FIXTURES) + "\\7z\\" + name; }
 
