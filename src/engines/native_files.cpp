@@ -6,6 +6,7 @@
 
 #include "bootstrap/engine.h"
 #include "core/text.h"
+#include "engines/maintenance.h"
 #include "engines/native_kinds.h"
 #include "engines/native_plan.h"
 #include "engines/native_security.h"
@@ -164,7 +165,7 @@ bool sameVolume(const std::string& a, const std::string& b) {
 // on another volume, where a replacement at the next start could not move it).
 std::string makePlaceholder(NativeJob& job, const std::string& destination) {
   Engine& e = job.engine();
-  std::string folder = engineCacheRoot(e, isTrueText(e.vars.getValue("ALLUSERS"))) + e.vars.getValue("REVISIONCODE") + "\\";
+  std::string folder = instanceCacheRoot(e, isTrueText(e.vars.getValue("ALLUSERS"))) + e.vars.getValue("REVISIONCODE") + "\\";
   if (!createFolders(folder) || !sameVolume(folder, job.fsPath(destination))) folder = folderOf(destination);
   for (int n = 0;; ++n) {
     const std::string candidate = folder + "move." + std::to_string(n);

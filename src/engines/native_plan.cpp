@@ -11,6 +11,7 @@
 #include "bootstrap/trace.h"
 #include "core/commatext.h"
 #include "core/text.h"
+#include "engines/maintenance.h"
 #include "engines/native_job.h"
 #include "engines/native_kinds.h"
 #include "engines/native_state.h"
@@ -294,12 +295,6 @@ std::string lastElement(std::string_view folder) {
   return fileNameOf(f);
 }
 
-std::string shellFolder(int csidl) {
-  wchar_t buf[MAX_PATH] = {};
-  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, buf)) || !buf[0]) return {};
-  return withTrailingBackslash(narrow(buf));
-}
-
 }  // namespace
 
 NativeEngineState& nativeState(Engine& engine) {
@@ -527,28 +522,12 @@ bool undoLogExists(const std::string& base, bool create) {
   return createEmptyUndoLog(base);
 }
 
-std::string engineCacheRoot(Engine& engine, bool allUsers) {
-  const std::string overrideCache = engine.vars.getValue("OVERRIDECACHE");
-  if (!overrideCache.empty()) return withTrailingBackslash(overrideCache);
-  std::string registered = identCacheFolder(engine, HKEY_LOCAL_MACHINE);
-  if (registered.empty() || !folderExists(registered)) registered = identCacheFolder(engine, HKEY_CURRENT_USER);
-  if (!registered.empty() && folderExists(registered) &&
-      equalsNoCase(lastElement(registered), engine.vars.getValue("REVISIONCODE"))) {
-    std::string f = registered;
-    while (!f.empty() && f.back() == '\\') f.pop_back();
-    return folderOf(f);
-  }
-  std::string root = allUsers ? shellFolder(CSIDL_COMMON_APPDATA) : shellFolder(CSIDL_LOCAL_APPDATA);
-  if (root.empty() && !allUsers) root = shellFolder(CSIDL_APPDATA);
-  return root;
-}
-
 std::string undoLogBase(Engine& engine) {
   const std::string logging = engine.vars.getValue("NATIVE_LOGGING");
   if (!logging.empty() && !equalsNoCase(logging, "FALSE") && folderExists(folderOf(logging)) &&
       undoLogFilesExist(logging))
     return logging;
-  return engineCacheRoot(engine, isTrueVar(engine, "ALLUSERS")) + engine.vars.getValue("REVISIONCODE") + "\\" +
+  return instanceCacheRoot(engine, isTrueVar(engine, "ALLUSERS")) + engine.vars.getValue("REVISIONCODE") + "\\" +
          engine.vars.getValue("PRODUCTCODE");
 }
 

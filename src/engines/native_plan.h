@@ -61,9 +61,6 @@ void withdrawLastRecord(Engine& engine);
 // four files empty when none of them exists.
 bool undoLogExists(const std::string& base, bool create);
 std::string undoLogBase(Engine& engine);
-// The engine cache root: OVERRIDECACHE, the Ident.Cache entry, the application
-// data folder for all users or the current user (with a trailing backslash).
-std::string engineCacheRoot(Engine& engine, bool allUsers);
 bool instanceHasNativeLog(Engine& engine);
 // Keep a whole log in memory while the engine cache folder is removed, and write it back.
 void loadUndoLog(Engine& engine);
