@@ -190,10 +190,13 @@ void set64BitMode(CommandContext& c) {
     if (c.param(parameter) == "TRUE") setCurrentPlatform(c.engine(), platform);
 }
 
+void transformInstanceCommand(CommandContext& c) { transformInstance(c.engine()); }
+
 constexpr CommandEntry kApplyCommands[] = {
     {"Apply Changes", applyChanges},
     {"Apply Patch", applyPatch},
     {"Set 64 Bit Mode", set64BitMode},
+    {"Transform Instance", transformInstanceCommand},
 };
 
 }  // namespace

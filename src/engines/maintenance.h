@@ -37,6 +37,7 @@ struct MaintenanceState {
   bool sizesSeeded = false;               // the size table starts as the image's, once per process
   bool registered = false;                // registered in this run
   bool removed = false;                   // the instance's cache was removed in this run
+  bool newInstance = false;               // "Transform Instance" gave the instance new codes
   std::shared_ptr<InstallerProducts> installer;  // null: the system's
 };
 MaintenanceState& maintenanceState(Engine& engine);
@@ -67,6 +68,11 @@ bool writeInstanceData(Engine& engine, const std::string& path, bool full, const
 // Bootstrap: identity, cache folder, data folder, MAINTENANCE, NEEDSUPGRADE, NATIVE_OLDLOG,
 // RECOMMENDEDUPGRADE, NEWINSTANCE and the remembered choices.
 void runInstanceBootstrap(Engine& engine);
+
+// "Transform Instance": a setup started again beside an installed instance (NEWINSTANCE "TRUE") becomes
+// a new instance of the product: new product and revision codes, then the bootstrap again. Nothing
+// happens without NEWINSTANCE or when a patch (base name + ".msp") lies beside the setup.
+void transformInstance(Engine& engine);
 
 // Registration, as "Apply Changes" runs it after an install, repair or advertisement: cache folder and
 // copies, instance data in full, ".par", ".lnk" and ".lan"; then `beforeEntries` (the native engine's

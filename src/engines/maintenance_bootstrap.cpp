@@ -1,7 +1,11 @@
 // The instance bootstrap of the prologue and the seams the interpreter calls before lines: the cache
 // override, the per-line refresh of UNINSTALLLINK and ENGINECACHE, and the resume-entry cleanup.
 #include <windows.h>
+#include <objbase.h>
 #include <shlobj.h>
+
+#include <cstdio>
+#include <stdexcept>
 
 #include "bootstrap/engine.h"
 #include "core/text.h"
@@ -207,6 +211,32 @@ void runInstanceBootstrap(Engine& e) {
   define(e, "NEWINSTANCE", "FALSE", "Initialization");
   if (!fileExists(e.startup.programFolder + "instance.dat") && (maintenance || upgrade))
     define(e, "NEWINSTANCE", "TRUE", "Initialization");
+}
+
+namespace {
+
+std::string newGuidText() {
+  GUID guid;
+  if (FAILED(CoCreateGuid(&guid))) throw std::runtime_error("no new identifier could be made");
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned long>(guid.Data1), guid.Data2, guid.Data3, guid.Data4[0], guid.Data4[1],
+                guid.Data4[2], guid.Data4[3], guid.Data4[4], guid.Data4[5], guid.Data4[6], guid.Data4[7]);
+  return text;
+}
+
+}  // namespace
+
+void transformInstance(Engine& e) {
+  if (!isTrueSetting(e, "NEWINSTANCE")) return;
+  if (fileExists(e.startup.programFolder + e.startup.programBaseName + ".msp")) return;
+  // The image's codes are where the bootstrap takes the identity from (no "instance.dat" lies beside
+  // the program, or NEWINSTANCE would not be "TRUE").
+  e.image.productCode = newGuidText();
+  e.image.revisionCode = newGuidText();
+  maintenanceState(e).newInstance = true;
+  maintenanceTrace(e, "      <NewInstance>" + e.image.productCode + " " + e.image.revisionCode + "</NewInstance>");
+  runInstanceBootstrap(e);
 }
 
 // ---- interpreter seams ----

@@ -17,7 +17,7 @@ std::span<const CommandEntry> installCommands();         // files, assemblies, s
 std::span<const CommandEntry> fileActionCommands();      // folders, deletions, copies, INI files
 std::span<const CommandEntry> registryActionCommands();  // "Write Registry", "Set Environment"
 std::span<const CommandEntry> shortcutCommands();        // "Create Shortcut", "Create File Type"
-std::span<const CommandEntry> applyCommands();           // "Apply Changes", "Apply Patch", "Set 64 Bit Mode"
+std::span<const CommandEntry> applyCommands();           // "Apply Changes", "Apply Patch", "Set 64 Bit Mode", "Transform Instance"
 std::span<const CommandEntry> mediaCommands();           // "Web Media Block", "Extract 7Zip Archive"
 std::span<const CommandEntry> componentCommands();       // components and feature selections
 

@@ -212,6 +212,30 @@ TEST_F(Maintenance, ASecondRevisionSeesTheFirstOnesLog) {
   EXPECT_EQ(runCommandIn("\"" + second + "setup.exe\" /s", second), 91234u);
 }
 
+// The setup started again from its own folder beside the installed instance: maintenance with
+// NEWINSTANCE "TRUE"; "Transform Instance" makes it a first installation of a new instance, unless a
+// patch lies beside it.
+TEST_F(Maintenance, TransformInstanceGivesANewInstanceNewCodes) {
+  cacheRoot = root + "cache\\";
+  const std::string revision = uniqueCode(2);
+  const std::vector<std::vector<std::string>> body = {
+      when("MAINTENANCE", "TRUE"), mark(1), {"End"}, when("NEWINSTANCE", "TRUE"), mark(2), {"End"},
+      {"Transform Instance"},
+      {"If", "PRODUCTCODE", "0", productCode, "TRUE"}, mark(3), {"End"},
+      {"If", "REVISIONCODE", "0", revision, "TRUE"}, mark(4), {"End"},
+      when("MAINTENANCE", "FALSE"), mark(5), {"End"},
+      {"If", "ENGINECACHE", "0", cacheRoot + revision + "\\", "TRUE"}, mark(6), {"End"},
+      {"If", "PRODUCTCODE", "0", "", "TRUE"}, mark(7), {"End"}};
+  const std::string first = buildSetup("first", revision, body);
+  prepareEngine(first);
+  registerFirstRevision();
+  const std::string command = "\"" + first + "setup.exe\" /s OVERRIDECACHE=" + cacheRoot;
+  EXPECT_EQ(runCommandIn(command, first), 91234567u);
+
+  writeWholeFile(first + "setup.msp", "");
+  EXPECT_EQ(runCommandIn(command, first), 9127u) << "a patch beside the setup keeps the instance";
+}
+
 TEST_F(Maintenance, TheBootstrapFindsTheRegisteredInstanceAndRestoresItsChoices) {
   cacheRoot = root + "cache\\";
   const std::string first = buildSetup("first", uniqueCode(2), {});
