@@ -57,11 +57,12 @@ class Planner {
 
   void run() {
     for (const MediaBlock& block : project_.mediaBlocks) files_[upper(block.name)] = filesOf(block);
-    if (project_.cachingGiven && image_.cachingMode != 2) {
-      const MediaBlock& first = project_.mediaBlocks.front();
-      throw ProjectError(first.at.file, first.at.line, "media blocks need caching = 2 (the sources kept in the engine cache)");
-    }
-    image_.cachingMode = 2;
+    // Only caching mode 2 makes a web block present before its lines; the offline block's files lie in
+    // the data folder beside the setup in every mode.
+    for (const MediaBlock& block : project_.mediaBlocks)
+      if (block.web && project_.cachingGiven && image_.cachingMode != 2)
+        throw ProjectError(block.at.file, block.at.line, "media blocks need caching = 2 (the sources kept in the engine cache)");
+    if (!project_.cachingGiven) image_.cachingMode = 2;
     for (const MediaBlock& block : project_.mediaBlocks)
       for (const BlockFile& file : files_[upper(block.name)])
         addAll(image_.mediaFiles, {block.name, file.path, block.name + "\\" + folderOfPath(file.path)});
@@ -132,21 +133,18 @@ void planMedia(Project& project) {
 
 std::string mediaArchiveName(const MediaBlock& block) { return block.name + ".7zip"; }
 
-void writeMediaArchive(const MediaBlock& block, const std::string& archivePath, const std::string& sevenZip) {
-  // The archive's one top folder carries the block's name: a link in a private folder gives it that
-  // name without copying the files (7zz follows links it is given).
-  StagingFolder stage;
-  std::error_code error;
-  fs::create_directory_symlink(fs::absolute(block.folder), stage.path() / block.name, error);
-  if (error) throw std::runtime_error(block.folder + ": cannot stage the media folder: " + error.message());
-  const std::string target = fs::absolute(archivePath).string();
-  const int code =
-      runIn(stage.path(), {sevenZip, "a", "-t7z", "-m0=lzma2", "-bd", "-bso0", "-bsp0", "-y", target, block.name});
-  if (code != 0) {
-    fs::remove(target, error);
-    throw std::runtime_error(code == 127 || code < 0 ? "cannot run " + sevenZip + " to pack the media block " + block.name
-                                                     : sevenZip + " could not pack the media block " + block.name +
-                                                           " (exit code " + std::to_string(code) + ")");
+void writeMediaArchive(const MediaBlock& block, const std::string& archivePath, const PackProgressCallback& progress) {
+  try {
+    // The archive's one top folder carries the block's name.
+    std::vector<PackEntry> entries = {{block.name, block.folder, true, {}}};
+    for (PackEntry& entry : entriesOfFolder(block.folder, block.name + "/")) entries.push_back(std::move(entry));
+    PackOptions options;
+    options.password = block.password;
+    options.fixedTime = sourceDateEpoch();
+    options.progress = progress;
+    writeArchive(archivePath, entries, options);
+  } catch (const std::runtime_error& e) {
+    throw std::runtime_error("cannot pack the media block " + block.name + ": " + e.what());
   }
 }
 

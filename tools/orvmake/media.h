@@ -1,9 +1,10 @@
 // Media blocks of a project: each block's folder travels as "<name>.7zip" beside the setup (one top
-// folder named like the block, LZMA2 by the system 7zz), which the engine finds there and unpacks into
+// folder named like the block, packed by our 7z writer with the block's password), which the engine finds there and unpacks into
 // its data folder before the "Install Files" lines that take their files from it.
 #pragma once
 #include <string>
 
+#include "orvmake/archive_writer.h"
 #include "orvmake/project.h"
 
 namespace orv::make {
@@ -20,8 +21,9 @@ void planMedia(Project& project);
 // The archive's file name beside the setup.
 std::string mediaArchiveName(const MediaBlock& block);
 
-// Packs the block into a new archive at `archivePath` (which must not exist). Throws
+// Packs the block into a new archive at `archivePath` (which must not exist), encrypted, header too,
+// when the block has a password. Entry times are SOURCE_DATE_EPOCH when it is set. Throws
 // std::runtime_error with the reason; nothing is left at `archivePath` then.
-void writeMediaArchive(const MediaBlock& block, const std::string& archivePath, const std::string& sevenZip = "7zz");
+void writeMediaArchive(const MediaBlock& block, const std::string& archivePath, const PackProgressCallback& progress = {});
 
 }  // namespace orv::make

@@ -53,6 +53,7 @@ struct MediaBlock {
   std::string name;
   std::string folder;
   SourceLine at;
+  std::string password;           // plain archive password; empty for none
 };
 
 struct Project {

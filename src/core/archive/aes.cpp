@@ -40,6 +40,8 @@ struct Tables {
   uint8_t inverseSbox[256];
   // inverseRound[r][x]: column r of InvMixColumns times InvSubBytes(x), row 0 in the low byte.
   uint32_t inverseRound[4][256];
+  // forwardRound[r][x]: column r of MixColumns times SubBytes(x), row 0 in the low byte.
+  uint32_t forwardRound[4][256];
 };
 
 constexpr Tables makeTables() {
@@ -55,6 +57,11 @@ constexpr Tables makeTables() {
     const uint32_t column = uint32_t(multiply(s, 0x0E)) | uint32_t(multiply(s, 0x09)) << 8 |
                             uint32_t(multiply(s, 0x0D)) << 16 | uint32_t(multiply(s, 0x0B)) << 24;
     for (int r = 0; r < 4; ++r) t.inverseRound[r][x] = r ? (column << (8 * r)) | (column >> (32 - 8 * r)) : column;
+  }
+  for (int x = 0; x < 256; ++x) {
+    const uint8_t s = t.sbox[x];
+    const uint32_t column = uint32_t(multiply(s, 2)) | uint32_t(s) << 8 | uint32_t(s) << 16 | uint32_t(multiply(s, 3)) << 24;
+    for (int r = 0; r < 4; ++r) t.forwardRound[r][x] = r ? (column << (8 * r)) | (column >> (32 - 8 * r)) : column;
   }
   return t;
 }
@@ -80,11 +87,9 @@ uint32_t inverseMixColumn(uint32_t w) {
          t.inverseRound[2][t.sbox[(w >> 16) & 0xFF]] ^ t.inverseRound[3][t.sbox[w >> 24]];
 }
 
-}  // namespace
-
-Aes256Decryptor::Aes256Decryptor(const Key& key) {
-  constexpr int kWords = (kRounds + 1) * 4;
-  uint32_t w[kWords];
+// The key schedule: (rounds + 1) * 4 words in encryption order.
+void expandKey(const Key& key, uint32_t* w) {
+  constexpr int kWords = (14 + 1) * 4;
   for (int i = 0; i < 8; ++i) w[i] = loadLe32(key.data() + 4 * i);
   uint8_t rcon = 1;
   for (int i = 8; i < kWords; ++i) {
@@ -97,6 +102,13 @@ Aes256Decryptor::Aes256Decryptor(const Key& key) {
     }
     w[i] = w[i - 8] ^ t;
   }
+}
+
+}  // namespace
+
+Aes256Decryptor::Aes256Decryptor(const Key& key) {
+  uint32_t w[(kRounds + 1) * 4];
+  expandKey(key, w);
   // Decryption runs the rounds backwards, with InvMixColumns folded into the inner round keys.
   for (int round = 0; round <= kRounds; ++round)
     for (int c = 0; c < 4; ++c) {
@@ -132,6 +144,58 @@ void Aes256Decryptor::decryptBlock(const uint8_t in[16], uint8_t out[16]) const 
   storeLe32(out + 4, last(s1, s0, s3, s2) ^ k[1]);
   storeLe32(out + 8, last(s2, s1, s0, s3) ^ k[2]);
   storeLe32(out + 12, last(s3, s2, s1, s0) ^ k[3]);
+}
+
+Aes256Encryptor::Aes256Encryptor(const Key& key) { expandKey(key, roundKeys_); }
+
+void Aes256Encryptor::encryptBlock(const uint8_t in[16], uint8_t out[16]) const {
+  const auto& T = kTables.forwardRound;
+  const uint32_t* k = roundKeys_;
+  uint32_t s0 = loadLe32(in) ^ k[0], s1 = loadLe32(in + 4) ^ k[1];
+  uint32_t s2 = loadLe32(in + 8) ^ k[2], s3 = loadLe32(in + 12) ^ k[3];
+  // Row r of output column c comes from input column c + r (ShiftRows).
+  for (int round = 1; round < kRounds; ++round) {
+    k += 4;
+    const uint32_t t0 = T[0][s0 & 0xFF] ^ T[1][(s1 >> 8) & 0xFF] ^ T[2][(s2 >> 16) & 0xFF] ^ T[3][s3 >> 24] ^ k[0];
+    const uint32_t t1 = T[0][s1 & 0xFF] ^ T[1][(s2 >> 8) & 0xFF] ^ T[2][(s3 >> 16) & 0xFF] ^ T[3][s0 >> 24] ^ k[1];
+    const uint32_t t2 = T[0][s2 & 0xFF] ^ T[1][(s3 >> 8) & 0xFF] ^ T[2][(s0 >> 16) & 0xFF] ^ T[3][s1 >> 24] ^ k[2];
+    const uint32_t t3 = T[0][s3 & 0xFF] ^ T[1][(s0 >> 8) & 0xFF] ^ T[2][(s1 >> 16) & 0xFF] ^ T[3][s2 >> 24] ^ k[3];
+    s0 = t0;
+    s1 = t1;
+    s2 = t2;
+    s3 = t3;
+  }
+  k += 4;
+  const uint8_t* S = kTables.sbox;
+  auto last = [&](uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+    return uint32_t(S[a & 0xFF]) | uint32_t(S[(b >> 8) & 0xFF]) << 8 | uint32_t(S[(c >> 16) & 0xFF]) << 16 |
+           uint32_t(S[d >> 24]) << 24;
+  };
+  storeLe32(out, last(s0, s1, s2, s3) ^ k[0]);
+  storeLe32(out + 4, last(s1, s2, s3, s0) ^ k[1]);
+  storeLe32(out + 8, last(s2, s3, s0, s1) ^ k[2]);
+  storeLe32(out + 12, last(s3, s0, s1, s2) ^ k[3]);
+}
+
+void CbcEncryptor::encrypt(uint8_t* data, size_t size) {
+  for (size_t at = 0; at + 16 <= size; at += 16) {
+    uint8_t* block = data + at;
+    for (size_t i = 0; i < 16; ++i) block[i] ^= chain_[i];
+    cipher_.encryptBlock(block, block);
+    std::memcpy(chain_.data(), block, 16);
+  }
+}
+
+std::vector<uint8_t> coderProperties(unsigned cyclesPower, std::span<const uint8_t> salt, std::span<const uint8_t> iv) {
+  // First byte: the cost and one bit each for a salt and a vector; the second byte the rest of their sizes.
+  const size_t saltSize = std::min<size_t>(salt.size(), 16), ivSize = std::min<size_t>(iv.size(), 16);
+  std::vector<uint8_t> props;
+  props.push_back(static_cast<uint8_t>((cyclesPower & 0x3F) | (saltSize ? 0x80 : 0) | (ivSize ? 0x40 : 0)));
+  if (saltSize || ivSize)
+    props.push_back(static_cast<uint8_t>(((saltSize ? saltSize - 1 : 0) << 4) | (ivSize ? ivSize - 1 : 0)));
+  props.insert(props.end(), salt.begin(), salt.begin() + static_cast<std::ptrdiff_t>(saltSize));
+  props.insert(props.end(), iv.begin(), iv.begin() + static_cast<std::ptrdiff_t>(ivSize));
+  return props;
 }
 
 Key deriveKey(unsigned cyclesPower, std::span<const uint8_t> salt, const std::u16string& password) {
