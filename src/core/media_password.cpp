@@ -1,4 +1,4 @@
-#include "media/media_password.h"
+#include "core/media_password.h"
 
 #include "core/image.h"
 
