@@ -189,12 +189,13 @@ void CbcEncryptor::encrypt(uint8_t* data, size_t size) {
 std::vector<uint8_t> coderProperties(unsigned cyclesPower, std::span<const uint8_t> salt, std::span<const uint8_t> iv) {
   // First byte: the cost and one bit each for a salt and a vector; the second byte the rest of their sizes.
   const size_t saltSize = std::min<size_t>(salt.size(), 16), ivSize = std::min<size_t>(iv.size(), 16);
-  std::vector<uint8_t> props;
-  props.push_back(static_cast<uint8_t>((cyclesPower & 0x3F) | (saltSize ? 0x80 : 0) | (ivSize ? 0x40 : 0)));
-  if (saltSize || ivSize)
-    props.push_back(static_cast<uint8_t>(((saltSize ? saltSize - 1 : 0) << 4) | (ivSize ? ivSize - 1 : 0)));
-  props.insert(props.end(), salt.begin(), salt.begin() + static_cast<std::ptrdiff_t>(saltSize));
-  props.insert(props.end(), iv.begin(), iv.begin() + static_cast<std::ptrdiff_t>(ivSize));
+  const bool sizes = saltSize || ivSize;
+  std::vector<uint8_t> props(1 + (sizes ? 1 : 0) + saltSize + ivSize);
+  props[0] = static_cast<uint8_t>((cyclesPower & 0x3F) | (saltSize ? 0x80 : 0) | (ivSize ? 0x40 : 0));
+  if (sizes) props[1] = static_cast<uint8_t>(((saltSize ? saltSize - 1 : 0) << 4) | (ivSize ? ivSize - 1 : 0));
+  uint8_t* at = props.data() + (sizes ? 2 : 1);
+  std::copy_n(salt.data(), saltSize, at);
+  std::copy_n(iv.data(), ivSize, at + saltSize);
   return props;
 }
 

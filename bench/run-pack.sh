@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Packing benchmark: orvmake's own 7z writer (bench/pack_bench, native release build) against
+# `7zz a -m0=lzma2 -mx5 -mmt=1` (single-threaded, as ours is) on the media benchmark's kind of tree:
+# 5,000 files, ~300 MB of deterministic mixed content (text-like, code-like as .dll so the x86 filter
+# runs, incompressible; 20 large files and many small ones). Reports wall time, CPU time and archive
+# size of each, and checks our archive with `7zz t`.
+#   bench/run-pack.sh [runs (1)]
+#   BENCH_DIR (default /tmp/orv-pack-bench) keeps the data between invocations;
+#   ORV_NATIVE_BUILD (build/native-release) chooses the build; PACK_PASSWORD packs ours encrypted too.
+set -euo pipefail
+runs="${1:-1}"
+work="${BENCH_DIR:-/tmp/orv-pack-bench}"
+here="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$here"
+native="${ORV_NATIVE_BUILD:-build/native-release}"
+[ -f "$native/build.ninja" ] || cmake --preset native-release -B "$native" >/dev/null
+ninja -C "$native" -j2 pack_bench >/dev/null
+
+mkdir -p "$work"
+if [ ! -f "$work/data.stamp" ]; then
+  rm -rf "$work/data"
+  python3 - "$work/data" <<'PY'
+import os, random, sys
+root = sys.argv[1]
+rng = random.Random(2025)
+MB = 1 << 20
+vocabulary = ["".join(rng.choice("etaoinshrdlucmfwyp") for _ in range(rng.randint(2, 9))) for _ in range(5000)]
+corpus = " ".join(rng.choices(vocabulary, [1.0 / (i + 1) for i in range(5000)], k=800000)).encode()
+pool = [bytes(rng.getrandbits(8) for _ in range(rng.randint(1, 7))) for _ in range(400)]
+code_corpus = bytearray()
+while len(code_corpus) < 4 * MB:
+    code_corpus += (b"\xE8" + rng.randrange(-65536, 65536).to_bytes(4, "little", signed=True)) if rng.random() < 0.1 else rng.choice(pool)
+code_corpus = bytes(code_corpus)
+def slice_of(corpus, size):
+    start = rng.randrange(0, len(corpus) - size) if size < len(corpus) else 0
+    return (corpus[start:start + size] * (size // len(corpus) + 1))[:size]
+def content(kind, size):
+    if kind == 0: return slice_of(corpus, size)
+    if kind == 1: return slice_of(code_corpus, size)
+    return rng.randbytes(size)
+EXT = (".txt", ".dll", ".dat")
+def put(rel, data):
+    path = os.path.join(root, rel)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+for i in range(20):
+    put("big/part%02d%s" % (i, EXT[i % 3]), content(i % 3, rng.randint(7 * MB, 12 * MB)))
+for i in range(4980):
+    size = rng.randint(1024, 43 * 1024)
+    kind = rng.choices((0, 1, 2), (5, 3, 2))[0]
+    put("files/d%03d/f%04d%s" % (i % 120, i, EXT[kind]), content(kind, size))
+PY
+  touch "$work/data.stamp"
+fi
+echo "data: $(find "$work/data" -type f | wc -l) files, $(du -sb "$work/data" | cut -f1) bytes"
+
+# Wall and CPU (user + system) seconds of a command, and its output.
+measure() {
+  local start end cpu0 cpu1
+  cpu0=$(awk '{ print $14 + $15 + $16 + $17 }' /proc/$$/stat)
+  start=$(date +%s.%N)
+  "$@" >"$work/last.out" 2>&1 || { cat "$work/last.out" >&2; exit 1; }
+  end=$(date +%s.%N)
+  cpu1=$(awk '{ print $14 + $15 + $16 + $17 }' /proc/$$/stat)
+  awk -v a="$start" -v b="$end" -v c="$cpu0" -v d="$cpu1" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.2f %.2f", b - a, (d - c) / hz }'
+}
+
+for ((i = 0; i < runs; ++i)); do
+  rm -f "$work/ours.7z" "$work/7zz.7z"
+  read -r wall cpu <<<"$(measure "$native/bench/pack_bench" "$work/data" "$work/ours.7z" ${PACK_PASSWORD:+"$PACK_PASSWORD"})"
+  echo "ours:              wall $wall s, cpu $cpu s, $(stat -c %s "$work/ours.7z") bytes  ($(cat "$work/last.out"))"
+  ours_wall=$wall
+  read -r wall cpu <<<"$(cd "$work/data" && measure 7zz a -t7z -m0=lzma2 -mx5 -mmt=1 -bd -bso0 -bsp0 "$work/7zz.7z" .)"
+  echo "7zz a -mx5 -mmt=1: wall $wall s, cpu $cpu s, $(stat -c %s "$work/7zz.7z") bytes"
+  awk -v o="$ours_wall" -v s="$wall" -v a="$(stat -c %s "$work/ours.7z")" -v b="$(stat -c %s "$work/7zz.7z")" \
+    'BEGIN { printf "ratio ours / 7zz: time %.2f, size %.3f\n", o / s, a / b }'
+done
+7zz t ${PACK_PASSWORD:+-p"$PACK_PASSWORD"} -bd -bso0 -bsp0 "$work/ours.7z" && echo "7zz t accepts our archive"
