@@ -155,7 +155,7 @@ class Reader {
   }
 
   void finish(const std::string& projectPath) {
-    if (image.title.empty()) throw ProjectError(projectPath, 1, "the project needs a title (title = ...)");
+    if (image.title.empty()) throw ProjectError(project.end.file, 1, "the project needs a title (title = ...)");
     if (image.productCode.empty()) image.productCode = derivedGuid("product:" + image.title);
     if (image.revisionCode.empty()) image.revisionCode = derivedGuid("revision:" + image.title + image.version);
     if (image.languageDialog.empty()) image.languageDialog = "FALSE";
