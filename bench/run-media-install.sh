@@ -92,7 +92,8 @@ $wine cmd /c exit </dev/null >/dev/null 2>&1 || true  # the server and its servi
 drive="$WINEPREFIX/drive_c"
 target='C:\orv-media-bench'
 uninstall_key='HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\Orvane Media Bench'
-uninstall_line() { $wine reg query "$uninstall_key" /v UninstallString 2>/dev/null | tr -d '\r' | sed -n 's/^ *UninstallString *REG_SZ *//p'; }
+# Empty when the product is not registered (the query's failure is the normal answer then).
+uninstall_line() { { $wine reg query "$uninstall_key" /v UninstallString 2>/dev/null || true; } | tr -d '\r' | sed -n 's/^ *UninstallString *REG_SZ *//p'; }
 # Runs the uninstall entry's command line silently, in the cache folder (as the list of programs would).
 run_uninstall() {
   local line="$1" program

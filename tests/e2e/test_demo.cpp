@@ -6,9 +6,8 @@
 
 #include <windows.h>
 
-#include <cstdlib>
-
 #include "core/text.h"
+#include "e2e/demo_product.h"
 #include "e2e/harness.h"
 #include "platform/files.h"
 #include "platform/handles.h"
@@ -19,17 +18,7 @@
 namespace orv::test {
 namespace {
 
-constexpr const char* kTitle = "Orvane Demo";
-constexpr const char* kUninstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Orvane Demo";
-constexpr const char* kIdentCache = "SOFTWARE\\Tessaly\\Orvane\\Ident.Cache";
-constexpr const char* kProductKey = "Software\\Orvane Samples";
-
-std::string environment(const char* name) {
-  const char* value = std::getenv(name);
-  return value ? value : "";
-}
-
-std::string startMenuFolder() { return environment("ALLUSERSPROFILE") + "\\Microsoft\\Windows\\Start Menu\\Programs\\Orvane Demo\\"; }
+using namespace demo;
 
 std::string readText(const std::string& path) {
   std::string text;
@@ -37,58 +26,27 @@ std::string readText(const std::string& path) {
   return text;
 }
 
-// The program named at the start of an uninstall command line (between its first two quotes).
-std::string programOf(const std::string& commandLine) {
-  if (commandLine.empty() || commandLine[0] != '"') return {};
-  const size_t end = commandLine.find('"', 1);
-  return end == std::string::npos ? std::string() : commandLine.substr(1, end - 1);
-}
-
-std::string parentOf(std::string folder) {
-  while (!folder.empty() && folder.back() == '\\') folder.pop_back();
-  return folderOf(folder);
-}
-
 class DemoProduct : public ::testing::Test {
  protected:
   void SetUp() override {
-    const std::string built = environment("ORV_DEMO_SETUP");
-    if (built.empty()) GTEST_SKIP() << "ORV_DEMO_SETUP names no demo setup folder (scripts/demo builds one and runs this test)";
+    if (builtSetupFolder().empty()) GTEST_SKIP() << "ORV_DEMO_SETUP names no demo setup folder (scripts/demo builds one and runs this test)";
     ASSERT_FALSE(RegistryKey::exists(HKEY_LOCAL_MACHINE, kUninstallKey))
         << "the demo is installed already: remove it through its uninstall entry first";
-    publisherKeyBefore = RegistryKey::exists(HKEY_LOCAL_MACHINE, kProductKey);
+    publisherKeyBefore = RegistryKey::exists(HKEY_LOCAL_MACHINE, kPublisherKey);
     work = freshFolder("demo");
     setup = work + "setup\\";
     target = work + "target\\";
-    createFolders(setup);
-    for (const char* name : {"setup.exe", "setup.res", "DEMO.7zip", "orv.lib"})
-      ASSERT_TRUE(copyFileOver(hostPath(built) + "\\" + name, setup + name)) << name;
+    copySetup(setup);
   }
 
   void TearDown() override {
     if (work.empty()) return;
-    // A failed case must not leave the product behind for the next one.
-    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-      RegistryKey::deleteTree(root, kUninstallKey, RegistryView::Bits32);
-      RegistryKey::deleteTree(root, std::string(kProductKey) + "\\Orvane Demo", RegistryView::Bits32);
-    }
-    deleteTree(startMenuFolder());
-    if (!cacheFolder.empty()) deleteTree(cacheFolder);
-    for (const std::string& moved : movedCaches()) deleteTree(moved);
+    forceRemoval(cacheFolder);  // a failed case must not leave the product behind for the next one
     deleteTree(work);
   }
 
-  // Cache folders moved aside while their program ran, waiting for the next start.
-  std::vector<std::string> movedCaches() const {
-    std::vector<std::string> found;
-    if (cacheFolder.empty()) return found;
-    const std::string parent = parentOf(cacheFolder);
-    for (const FolderEntry& entry : folderEntries(parent + "~*")) found.push_back(parent + entry.name);
-    return found;
-  }
-
   std::string productValue(const std::string& name) const {
-    const auto key = RegistryKey::open(HKEY_LOCAL_MACHINE, std::string(kProductKey) + "\\Orvane Demo");
+    const auto key = RegistryKey::open(HKEY_LOCAL_MACHINE, kProductKey);
     return key ? key->getString(name).value_or("<none>") : "<no key>";
   }
 
@@ -132,22 +90,7 @@ TEST_F(DemoProduct, InstallsSilentlyIsMaintainedAndLeavesNothingAfterItsUninstal
 
   // The uninstall entry, silently, started in the cache folder it removes.
   ASSERT_EQ(runCommandIn(uninstall + " /s", cacheFolder), 0u);
-  EXPECT_FALSE(folderExists(target)) << "installation folder";
-  EXPECT_FALSE(folderExists(startMenuFolder())) << "start-menu folder and shortcut";
-  EXPECT_FALSE(RegistryKey::exists(HKEY_LOCAL_MACHINE, std::string(kProductKey) + "\\Orvane Demo"));
-  EXPECT_EQ(RegistryKey::exists(HKEY_LOCAL_MACHINE, kProductKey), publisherKeyBefore) << "the publisher key as before";
-  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-    EXPECT_FALSE(RegistryKey::exists(root, kUninstallKey));
-    const auto ident = RegistryKey::open(root, kIdentCache);
-    if (!ident) continue;
-    for (const std::string& product : ident->subkeyNames()) {
-      const auto key = RegistryKey::open(root, std::string(kIdentCache) + "\\" + product);
-      if (key) {
-        EXPECT_EQ(key->getString("").value_or("").find(cacheFolder), std::string::npos) << "Ident.Cache still names the cache";
-      }
-    }
-  }
-  EXPECT_FALSE(folderExists(cacheFolder)) << "the engine cache (moved aside while its program ran)";
+  for (const std::string& left : leftovers(target, cacheFolder, publisherKeyBefore)) ADD_FAILURE() << "left: " << left;
   EXPECT_TRUE(fileExists(setup + "DEMO.7zip"));
 }
 

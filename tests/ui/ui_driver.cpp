@@ -216,12 +216,18 @@ std::string textOf(HWND window) {
   return narrow(text);
 }
 
+void clickAt(HWND control, int x, int y) {
+  RECT r{};
+  GetWindowRect(control, &r);
+  runHostProgram("Z:\\usr\\bin\\xdotool mousemove " + std::to_string(r.left + x) + " " + std::to_string(r.top + y) +
+                 " click 1");
+  Sleep(150);
+}
+
 void click(HWND control) {
   RECT r{};
   GetWindowRect(control, &r);
-  const int x = (r.left + r.right) / 2, y = (r.top + r.bottom) / 2;
-  runHostProgram("Z:\\usr\\bin\\xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
-  Sleep(150);
+  clickAt(control, (r.right - r.left) / 2, (r.bottom - r.top) / 2);
 }
 
 void typeText(const std::string& text) {

@@ -54,6 +54,8 @@ std::string textOf(HWND window);
 
 // User input through the X display.
 void click(HWND control);
+// A click at a point of the control, in pixels from its top-left corner.
+void clickAt(HWND control, int x, int y);
 void typeText(const std::string& text);
 void pressKeys(const std::string& keys);  // xdotool key names, e.g. "ctrl+a", "Down", "Return"
 // A screenshot of the whole display under the build's artifact folder.
