@@ -266,7 +266,7 @@ TEST_F(ProjectFolder, TheLibraryIsCopiedBesideTheSetup) {
 std::set<std::string> engineCommandNames() {
   const fs::path source = fs::path(__FILE__).parent_path().parent_path().parent_path().parent_path() / "src";
   std::set<std::string> names;
-  const std::regex entry(R"re(\{\s*"([^"]+)"\s*,\s*[A-Za-z_][A-Za-z0-9_]*\s*\})re");
+  const std::regex entry(R"re(\{\s*"([^"]+)"\s*,\s*[A-Za-z_][A-Za-z0-9_:]*\s*\})re");
   std::vector<fs::path> files = {source / "core/script_check_flow.cpp", source / "script/dialog_commands.cpp"};
   for (const auto& file : fs::directory_iterator(source / "commands")) files.push_back(file.path());
   for (const fs::path& file : files) {
