@@ -512,6 +512,8 @@ bool copyMoveLocalFilesKind(NativeJob& job, const Fields& f) {
     const std::string source = sourceFolder + file.relativeFolder + file.name;
     const std::string destination = folder + (newName.empty() ? file.name : fileNameOf(newName));
     if (equalsNoCase(job.fsPath(source), job.fsPath(destination))) continue;
+    // Each file shows on the progress page, and a cancel stops before the next one.
+    if (!job.stepProgress(destination, 0)) return false;
     const NativeJob::OverwriteDecision decision = job.decideOverwrite(source, destination);
     if (decision.cancel) return false;
     if (!decision.overwrite) continue;
