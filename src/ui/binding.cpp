@@ -288,8 +288,8 @@ void applyControl(Page& page, PageControl& c) {
       if (const std::string file = v.expandPath(v.getValue(c.name)); v.exists(c.name) && fileExists(file)) {
         SIZE size{};
         if (HBITMAP picture = pictureFromFile(file, size)) {
-          if (c.picture) DeleteObject(c.picture);
-          c.picture = picture;
+          if (c.ownedPicture) DeleteObject(c.ownedPicture);
+          c.ownedPicture = c.picture = picture;
           c.pictureSize = size;
         }
       }

@@ -145,11 +145,6 @@ struct FontSpec {
   bool bold = false, italic = false, underline = false, strikeOut = false;
   int charset = DEFAULT_CHARSET;
   COLORREF color = CLR_INVALID;
-
-  std::string key() const {
-    return name + "|" + std::to_string(height) + "|" + std::to_string(bold) + std::to_string(italic) +
-           std::to_string(underline) + std::to_string(strikeOut) + "|" + std::to_string(charset);
-  }
 };
 
 bool hasFontProperties(const Object& o) {
@@ -179,8 +174,6 @@ FontSpec fontOf(const Object& o, FontSpec inherited, int designPpi) {
 }
 
 HFONT fontHandle(Page& page, const FontSpec& spec, int dpi) {
-  const std::string key = spec.key();
-  if (auto it = page.fonts.find(key); it != page.fonts.end()) return it->second;
   LOGFONTW lf{};
   lf.lfHeight = MulDiv(spec.height, dpi, 96);
   lf.lfWeight = spec.bold ? FW_BOLD : FW_NORMAL;
@@ -191,9 +184,7 @@ HFONT fontHandle(Page& page, const FontSpec& spec, int dpi) {
   lf.lfQuality = CLEARTYPE_QUALITY;
   const std::wstring face = widen(spec.name).substr(0, LF_FACESIZE - 1);
   wcscpy(lf.lfFaceName, face.c_str());
-  HFONT font = CreateFontIndirectW(&lf);
-  page.fonts.emplace(key, font);
-  return font;
+  return page.runtime->gdi.font(lf);
 }
 
 // ---- native windows ----
@@ -402,7 +393,7 @@ class PageBuilder {
     c->center = boolOf(o, "Center", false);
     c->proportional = boolOf(o, "Proportional", false);
     if (const Value* picture = valueOf(o, "Picture.Data"); picture && picture->type == ValueType::Binary)
-      c->picture = pictureFromDesignData(picture->text, c->pictureSize);
+      c->picture = page_.runtime->gdi.picture(picture->text, c->pictureSize, pictureFromDesignData);
     if (c->kind == ControlKind::Panel) c->caption = c->designText;
     c->bevelOuter = valueOf(o, "BevelOuter") ? textOf(o, "BevelOuter") : "bvRaised";
     c->bevelInner = textOf(o, "BevelInner");

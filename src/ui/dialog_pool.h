@@ -27,6 +27,7 @@ struct DialogRuntime {
 
   Engine& engine;
   std::string supportFolder;
+  GdiCache gdi;  // before the pool: the pages' controls use it until they are gone
   std::map<std::string, std::unique_ptr<Page>> pool;  // upper-cased key
   Page* current = nullptr;
   HWND previousWindow = nullptr;  // the page detached last

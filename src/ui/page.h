@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace orv {
@@ -68,8 +69,9 @@ struct PageControl {
   COLORREF penColor = RGB(0, 0, 0);  // shapes and bevels
   COLORREF fontColor = CLR_INVALID;
   std::string shapeKind;  // TShape.Shape / TBevel.Shape
-  HFONT font = nullptr;   // owned by the page's font cache
-  HBITMAP picture = nullptr;
+  HFONT font = nullptr;   // owned by the runtime's GDI cache
+  HBITMAP picture = nullptr;       // the shown picture: a design picture of the GDI cache, or ownedPicture
+  HBITMAP ownedPicture = nullptr;  // loaded from a file for this control alone
   SIZE pictureSize{};
   bool stretch = false, center = false, proportional = false;
   std::string folder;  // folder stand-ins: the folder shown
@@ -79,6 +81,30 @@ struct PageControl {
   std::string bevelStyle;              // bevels: bsLowered / bsRaised
   bool isDefault = false;  // the button Enter presses
   bool isCancel = false;   // the button Escape presses
+};
+
+// Fonts, design pictures and brushes shared by every page of the runtime: each distinct font, picture
+// and colour is made once, however many controls and pages use it.
+class GdiCache {
+ public:
+  GdiCache() = default;
+  GdiCache(const GdiCache&) = delete;
+  GdiCache& operator=(const GdiCache&) = delete;
+  ~GdiCache();
+
+  HFONT font(const LOGFONTW& description);
+  // A picture of a design by its bytes; `decode` runs only for bytes not seen before. Null is cached too.
+  HBITMAP picture(std::string_view bytes, SIZE& size, HBITMAP (*decode)(std::string_view, SIZE&));
+  HBRUSH brush(COLORREF color);
+
+ private:
+  struct Picture {
+    HBITMAP bitmap = nullptr;
+    SIZE size{};
+  };
+  std::map<std::wstring, HFONT> fonts_;
+  std::map<std::string, Picture, std::less<>> pictures_;
+  std::map<COLORREF, HBRUSH> brushes_;
 };
 
 // TPoolTemplate.
@@ -98,7 +124,6 @@ struct Page {
   HFONT font = nullptr;
   std::string designCaption;
   std::vector<std::unique_ptr<PageControl>> controls;
-  std::map<std::string, HFONT> fonts;  // font cache by description
   HBRUSH background = nullptr;
 
   int result = -1;  // 2 cancel, 6 next, 7 back, 8 custom

@@ -3,6 +3,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cwchar>
 
 #include "core/text.h"
 #include "platform/strings.h"
@@ -21,10 +23,45 @@ Page::~Page() {
     DestroyWindow(window);
   }
   for (const auto& c : controls)
-    if (c->picture) DeleteObject(c->picture);
-  for (const auto& f : fonts)
-    if (f.second) DeleteObject(f.second);
+    if (c->ownedPicture) DeleteObject(c->ownedPicture);
   if (background) DeleteObject(background);
+}
+
+GdiCache::~GdiCache() {
+  for (const auto& f : fonts_)
+    if (f.second) DeleteObject(f.second);
+  for (const auto& p : pictures_)
+    if (p.second.bitmap) DeleteObject(p.second.bitmap);
+  for (const auto& b : brushes_)
+    if (b.second) DeleteObject(b.second);
+}
+
+HFONT GdiCache::font(const LOGFONTW& description) {
+  // The whole description is the key: the face name is cut at its terminating zero.
+  std::wstring key(reinterpret_cast<const wchar_t*>(&description), offsetof(LOGFONTW, lfFaceName) / sizeof(wchar_t));
+  key += std::wstring(description.lfFaceName, wcsnlen(description.lfFaceName, LF_FACESIZE));
+  if (auto it = fonts_.find(key); it != fonts_.end()) return it->second;
+  HFONT font = CreateFontIndirectW(&description);
+  fonts_.emplace(std::move(key), font);
+  return font;
+}
+
+HBITMAP GdiCache::picture(std::string_view bytes, SIZE& size, HBITMAP (*decode)(std::string_view, SIZE&)) {
+  auto it = pictures_.find(bytes);
+  if (it == pictures_.end()) {
+    Picture decoded;
+    decoded.bitmap = decode(bytes, decoded.size);
+    it = pictures_.emplace(std::string(bytes), decoded).first;
+  }
+  size = it->second.size;
+  return it->second.bitmap;
+}
+
+HBRUSH GdiCache::brush(COLORREF color) {
+  if (auto it = brushes_.find(color); it != brushes_.end()) return it->second;
+  HBRUSH brush = CreateSolidBrush(color);
+  brushes_.emplace(color, brush);
+  return brush;
 }
 
 PageControl* Page::find(std::string_view name) {
@@ -77,14 +114,7 @@ COLORREF colorBehind(const Page& page, const PageControl& control) {
 }
 
 HBRUSH solidBrush(Page& page, COLORREF color) {
-  // A few colours per page at most; the brushes live in the font cache's sibling map under a colour key.
-  static thread_local std::map<COLORREF, HBRUSH> brushes;
-  auto it = brushes.find(color);
-  if (it != brushes.end()) return it->second;
-  (void)page;
-  HBRUSH brush = CreateSolidBrush(color);
-  brushes.emplace(color, brush);
-  return brush;
+  return page.runtime->gdi.brush(color);  // every page is built inside a runtime
 }
 
 void paintPanel(HDC dc, Page& page, const PageControl& c) {
