@@ -18,6 +18,7 @@
 #include "script/line_refresh.h"
 #include "script/prologue.h"
 #include "script/run_hooks.h"
+#include "ui/dialog_pool.h"
 
 namespace orv {
 namespace {
@@ -25,13 +26,14 @@ namespace {
 constexpr uint64_t kPumpIntervalMs = 314;
 constexpr std::string_view kScriptErrorMessage = "Runtime error in setup script:";
 
-void pumpPendingMessages() {
+void pumpPendingMessages(Engine& engine) {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {  // keep it for whoever runs the real message loop
       PostQuitMessage(static_cast<int>(msg.wParam));
       return;
     }
+    if (handlePageKeyboard(engine, msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
@@ -95,7 +97,7 @@ class Interpreter {
   void keepInterfaceAlive() {
     const uint64_t now = GetTickCount64();
     if (now - lastPump_ <= kPumpIntervalMs) return;
-    pumpPendingMessages();
+    pumpPendingMessages(e_);
     lastPump_ = now;
   }
 

@@ -43,6 +43,7 @@
 #include "core/text.h"
 #include "platform/handles.h"
 #include "platform/strings.h"
+#include "ui/dialog_pool.h"
 #include "ui/main_window.h"
 
 namespace orv {
@@ -266,6 +267,7 @@ bool handleOneMessage(Engine& e) {
     e.workers.quitCode = static_cast<int>(msg.wParam);
     return true;
   }
+  if (handlePageKeyboard(e, msg)) return true;
   TranslateMessage(&msg);
   DispatchMessageW(&msg);
   return true;

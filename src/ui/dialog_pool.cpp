@@ -104,7 +104,7 @@ void makeVisible(DialogRuntime& rt, Page& page) {
 }
 
 // Handles messages until the page has a result; keyboard navigation goes through the dialog manager.
-void runModal(Page& page) {
+void runModal(Engine& engine, Page& page) {
   MSG msg;
   while (page.result == -1) {
     const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
@@ -117,7 +117,7 @@ void runModal(Page& page) {
       page.result = 2;
       break;
     }
-    if (IsDialogMessageW(page.window, &msg)) continue;
+    if (handlePageKeyboard(engine, msg)) continue;
     TranslateMessage(&msg);
     DispatchMessageW(&msg);
   }
@@ -248,7 +248,7 @@ DialogAnswer showDialog(Engine& engine, const std::string& key, bool modal) {
   makeVisible(rt, *page);
   DialogAnswer answer{DialogResult::NotModal, {}};
   if (modal) {
-    runModal(*page);
+    runModal(engine, *page);
     answer = answerOf(*page);
     rt.currentKey.clear();
   } else {
@@ -264,6 +264,15 @@ void detachDialog(Engine& engine, const std::string& key) {
   if (!page) return;
   rt->previousWindow = page->window;
   detachBinding(*page);
+}
+
+bool handlePageKeyboard(Engine& engine, MSG& msg) {
+  if (msg.message < WM_KEYFIRST || msg.message > WM_KEYLAST) return false;
+  const DialogRuntime* rt = dialogRuntime(engine);
+  if (!rt || !rt->current || !rt->current->window) return false;
+  const HWND page = rt->current->window;
+  if (msg.hwnd != page && !IsChild(page, msg.hwnd)) return false;
+  return IsDialogMessageW(page, &msg) != FALSE;
 }
 
 void hideDialogs(Engine& engine) {

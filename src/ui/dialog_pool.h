@@ -63,6 +63,10 @@ void preloadDialogs(Engine& engine, const std::function<void()>& loaded);
 // ShowDialog: 6/7/2/8 for a modal page, the window handle for a modeless one.
 DialogAnswer showDialog(Engine& engine, const std::string& key, bool modal);
 void detachDialog(Engine& engine, const std::string& key);
+// Keyboard navigation of the page in front, modal or not (Tab, Shift+Tab, Enter for the default button,
+// Esc for Cancel, Alt+mnemonics): true when the message was handled so and must not be dispatched. Every
+// message loop of the engine passes its messages through here.
+bool handlePageKeyboard(Engine& engine, MSG& msg);
 // "Hide Dialog".
 void hideDialogs(Engine& engine);
 // FreeDialogs.

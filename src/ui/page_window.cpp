@@ -240,6 +240,16 @@ LRESULT colorStatic(Page& page, HDC dc, HWND child) {
   return reinterpret_cast<LRESULT>(solidBrush(page, behind));
 }
 
+// The dialog manager's focus moves (Tab, Shift+Tab, a label's mnemonic), which a plain window does not
+// answer by itself: to the given control, or to the next or previous tab stop.
+void moveFocus(Page& page, WPARAM which, bool isWindow) {
+  HWND target = isWindow ? reinterpret_cast<HWND>(which) : GetNextDlgTabItem(page.window, GetFocus(), which != 0);
+  if (!target || (target != page.window && !IsChild(page.window, target))) return;
+  SetFocus(target);
+  // An edit reached by the keyboard shows its whole text selected, so that typing replaces it.
+  if (!isWindow && (SendMessageW(target, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL)) SendMessageW(target, EM_SETSEL, 0, -1);
+}
+
 // A close request by the user: refused; the current page comes to the front instead.
 void refuseClose(Page& page) {
   DialogRuntime* runtime = page.runtime;
@@ -289,6 +299,9 @@ LRESULT handle(Page& page, UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_TIMER:
       if (wParam == kProgressTimerId) progressTimerTick(page);
+      return 0;
+    case WM_NEXTDLGCTL:
+      moveFocus(page, wParam, LOWORD(lParam) != 0);
       return 0;
     case DM_GETDEFID:
       for (const auto& c : page.controls)

@@ -128,6 +128,64 @@ TEST(WizardPages, EditsAndCheckBoxesWriteTheirVariablesAtOnce) {
   EXPECT_EQ(setup.wait(), 9123u);
 }
 
+// The keyboard alone, on a modal page and then a modeless one: Alt+mnemonic, Tab and Shift+Tab between
+// the controls, Space on a check box, Enter for the default button, Esc for Cancel.
+TEST(WizardPages, KeyboardWalksModalAndModelessPages) {
+  PageFiles files;
+  files.designs["user"] = wizardPage("User", "Your details",
+                                     label("NameLabel", 24, 72, "&Your name:") + edit("NameEdit", 88, "$CUSTOMER$") +
+                                         checkBox("Agree", 150, "I a&gree", "AGREED"));
+  files.designs["second"] = wizardPage("Second", "Second page", label("Body", 24, 76, "Escape asks, Enter goes on."));
+  files.designs["busy"] = wizardPage("Busy", "Working", label("Body", 24, 76, "The script is busy."));
+  ScriptLines lines = {{"Set Variable", "TRAIL", "9"}, {"Set Variable", "WIZARD", "NEXT"}, {"Set Variable", "CUSTOMER", "Ann"},
+                       {"Set Variable", "AGREED", "FALSE"}, {"Set Variable", "ZORN_IsCancelled", "FALSE"},
+                       page("user"), page("second"), page("busy", "FALSE"),
+                       {"Set Variable", "I", "0"}, {"While", "ZORN_IsCancelled", "0", "TRUE", "TRUE"},
+                       {"Mathematics", "$I$", "1", "0", "I"}, {"Wend"}, {"Hide Dialog"}};
+  append(lines, markIf("CUSTOMER", "Ann Lees", 1));
+  append(lines, markIf("AGREED", "TRUE", 2));
+  append(lines, markIf("ZORN_IsCancelled", "TRUE", 3));
+  lines.push_back({"Terminate with Exit Code", "$TRAIL$"});
+  RunningSetup setup(buildPageSetup(lines, files));
+
+  HWND user = waitForPage(setup, "Your details");
+  ASSERT_TRUE(user);
+  click(childWithText(user, "&Your name:"));  // the page gets the keyboard; a label takes no focus
+  HWND name = childOfClass(user, L"Edit", 0);
+  pressKeys("alt+y");
+  pressKeys("End");
+  typeText(" Lee");
+  pressKeys("Tab");
+  pressKeys("space");
+  pressKeys("shift+Tab");
+  pressKeys("End");
+  typeText("s");
+  EXPECT_TRUE(eventually([&] { return textOf(name) == "Ann Lees"; })) << textOf(name);
+  EXPECT_EQ(SendMessageW(childWithText(user, "I a&gree"), BM_GETCHECK, 0, 0), BST_CHECKED);
+  screenshot("keyboard-details");
+  pressKeys("Return");
+
+  HWND second = waitForPage(setup, "Second page");
+  ASSERT_TRUE(second);
+  pressKeys("Escape");
+  HWND question = waitForWindowWithText(setup, "Are you sure you want to cancel?");
+  ASSERT_TRUE(question);
+  click(childWithText(question, "&No"));
+  EXPECT_TRUE(eventually([&] { return !IsWindowVisible(question); }));
+  click(childWithText(second, "Escape asks, Enter goes on."));
+  pressKeys("Return");
+
+  // Modeless: the script's own loop handles the page's messages.
+  HWND busy = waitForPage(setup, "Working");
+  ASSERT_TRUE(busy);
+  click(childWithText(busy, "The script is busy."));
+  pressKeys("Escape");
+  question = waitForWindowWithText(setup, "Are you sure you want to cancel?");
+  ASSERT_TRUE(question);
+  click(childWithText(question, "&Yes"));
+  EXPECT_EQ(setup.wait(), 9123u);
+}
+
 TEST(WizardPages, DestinationBrowseKeepsTheProductFolders) {
   // Outside the hidden profile folders, which the picker's tree does not open.
   const std::string root = "C:\\orvui-browse-" + std::to_string(GetCurrentProcessId()) + "\\";
