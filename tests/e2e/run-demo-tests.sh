@@ -10,8 +10,7 @@ here="$(cd "$(dirname "$0")" && pwd)"
 root="$(cd "$here/../.." && pwd)"
 [ -x "$orvmake" ] || { echo "no orvmake at $orvmake: build the native preset first (or set ORV_ORVMAKE)" >&2; exit 1; }
 rm -rf "$out"; mkdir -p "$out"
-"$orvmake" "$root/examples/demo/demo.orvp" --stub "$stub" --out "$out"
-cp "$library" "$out/orv.lib"
+"$orvmake" "$root/examples/demo/demo.orvp" --stub "$stub" --library "$library" --out "$out"
 export ORV_DEMO_SETUP="$out"
 "$root/tests/ui/run-ui-tests.sh" "$e2e" --gtest_filter='DemoProduct.*'
 "$root/tests/ui/run-ui-tests.sh" "$ui" --gtest_filter='DemoWizard.*'

@@ -147,12 +147,11 @@ int build(const Options& o) {
   const std::string exe = o.out + "/" + o.name + ".exe", res = o.out + "/" + o.name + ".res";
   const std::string offline = o.out + "/data/offline", library = o.out + "/orv.lib";
   PendingFiles pending;
-  const bool withArchive = !supportNames.empty();
-  if (withArchive) {
-    pending.paths.push_back(res + ".part");
-    fs::remove(res + ".part");
-    writeResourceArchive(res + ".part", project.resourceFolder, pages);
-  }
+  // The engine will not start without its resource archive, so a setup without support files or pages
+  // still gets one (empty).
+  pending.paths.push_back(res + ".part");
+  fs::remove(res + ".part");
+  writeResourceArchive(res + ".part", project.resourceFolder, pages);
   MediaTotals media;
   std::vector<std::string> blockArchives;
   const MediaBlock* offlineBlock = nullptr;
@@ -197,8 +196,7 @@ int build(const Options& o) {
 
   // Everything is written: the new files take the places of the old ones.
   fs::rename(exe + ".part", exe);
-  if (withArchive) fs::rename(res + ".part", res);
-  else fs::remove(res);  // an archive of an earlier build would be taken for this one's
+  fs::rename(res + ".part", res);
   for (const std::string& archive : blockArchives) fs::rename(archive + ".part", archive);
   fs::remove_all(offline);  // files of an earlier build would be installed with this one's
   if (offlineBlock) fs::rename(offline + ".part", offline);

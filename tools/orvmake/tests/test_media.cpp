@@ -108,7 +108,10 @@ TEST_F(MediaProject, TheBuiltArchiveHoldsTheBlockUnderItsName) {
   std::ifstream in(root_ / "listing.txt");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()),
             "DEMO\nDEMO/bin\nDEMO/bin/app.dll\nDEMO/bin/notes.txt\nDEMO/bin/tools\nDEMO/bin/tools/helper.exe\nDEMO/readme.txt\n");
-  EXPECT_FALSE(fs::exists(root_ / "out/setup.res")) << "no support files, no pages";
+  // No support files and no pages: the engine still needs its resource archive to start, so it is
+  // there, empty.
+  const std::string test = "7zz t " + (root_ / "out/setup.res").string() + " >/dev/null";
+  EXPECT_EQ(std::system(test.c_str()), 0);
 }
 
 }  // namespace
