@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Packing benchmark: orvmake's own 7z writer (bench/pack_bench, native release build) against
-# `7zz a -m0=lzma2 -mx5 -mmt=1` (single-threaded, as ours is) on the media benchmark's kind of tree:
-# 5,000 files, ~300 MB of deterministic mixed content (text-like, code-like as .dll so the x86 filter
-# runs, incompressible; 20 large files and many small ones). Reports wall time, CPU time and archive
-# size of each, and checks our archive with `7zz t`.
+# `7zz a -m0=lzma2 -mx5 -mmt=1` (single-threaded, as ours is) on the media benchmark's tree: 5,000
+# files, ~300 MB of deterministic mixed content (text-like, code-like, incompressible; 20 large files
+# and many small ones). Then real programs (~40 MB of Wine's PE libraries, when installed), where our
+# x86 filter is compared with 7zz's (-mf=bcj). Reports wall time, CPU time and archive size of each, and
+# checks our archives with `7zz t`.
 #   bench/run-pack.sh [runs (1)]
 #   BENCH_DIR (default /tmp/orv-pack-bench) keeps the data between invocations;
 #   ORV_NATIVE_BUILD (build/native-release) chooses the build; PACK_PASSWORD packs ours encrypted too.
@@ -38,42 +39,61 @@ def content(kind, size):
     if kind == 0: return slice_of(corpus, size)
     if kind == 1: return slice_of(code_corpus, size)
     return rng.randbytes(size)
-EXT = (".txt", ".dll", ".dat")
 def put(rel, data):
     path = os.path.join(root, rel)
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(data)
 for i in range(20):
-    put("big/part%02d%s" % (i, EXT[i % 3]), content(i % 3, rng.randint(7 * MB, 12 * MB)))
+    put("big/part%02d.bin" % i, content(i % 3, rng.randint(7 * MB, 12 * MB)))
 for i in range(4980):
     size = rng.randint(1024, 43 * 1024)
-    kind = rng.choices((0, 1, 2), (5, 3, 2))[0]
-    put("files/d%03d/f%04d%s" % (i % 120, i, EXT[kind]), content(kind, size))
+    put("files/d%03d/f%04d.dat" % (i % 120, i), content(rng.choices((0, 1, 2), (5, 3, 2))[0], size))
 PY
   touch "$work/data.stamp"
 fi
 echo "data: $(find "$work/data" -type f | wc -l) files, $(du -sb "$work/data" | cut -f1) bytes"
 
-# Wall and CPU (user + system) seconds of a command, and its output.
+# Wall and CPU (user + system) seconds of a command; its output in $work/last.out.
 measure() {
-  local start end cpu0 cpu1
-  cpu0=$(awk '{ print $14 + $15 + $16 + $17 }' /proc/$$/stat)
-  start=$(date +%s.%N)
-  "$@" >"$work/last.out" 2>&1 || { cat "$work/last.out" >&2; exit 1; }
-  end=$(date +%s.%N)
-  cpu1=$(awk '{ print $14 + $15 + $16 + $17 }' /proc/$$/stat)
-  awk -v a="$start" -v b="$end" -v c="$cpu0" -v d="$cpu1" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.2f %.2f", b - a, (d - c) / hz }'
+  local TIMEFORMAT='%R %U %S' times
+  times="$( { time "$@" >"$work/last.out" 2>&1; } 2>&1 )" || { cat "$work/last.out" >&2; exit 1; }
+  awk '{ printf "%.2f %.2f", $1, $2 + $3 }' <<<"$times"
 }
 
-for ((i = 0; i < runs; ++i)); do
-  rm -f "$work/ours.7z" "$work/7zz.7z"
-  read -r wall cpu <<<"$(measure "$native/bench/pack_bench" "$work/data" "$work/ours.7z" ${PACK_PASSWORD:+"$PACK_PASSWORD"})"
-  echo "ours:              wall $wall s, cpu $cpu s, $(stat -c %s "$work/ours.7z") bytes  ($(cat "$work/last.out"))"
+# compare NAME FOLDER [7zz options]: ours and 7zz on the folder's tree.
+compare() {
+  local name="$1" folder="$2" ours_wall wall cpu a b
+  shift 2
+  rm -f "$work/$name-ours.7z" "$work/$name-7zz.7z"
+  read -r wall cpu <<<"$(measure "$native/bench/pack_bench" "$folder" "$work/$name-ours.7z" ${PACK_PASSWORD:+"$PACK_PASSWORD"})"
+  [ -n "$wall" ] || exit 1
+  a=$(stat -c %s "$work/$name-ours.7z")
+  echo "$name, ours:              wall $wall s, cpu $cpu s, $a bytes ($(cat "$work/last.out"))"
   ours_wall=$wall
-  read -r wall cpu <<<"$(cd "$work/data" && measure 7zz a -t7z -m0=lzma2 -mx5 -mmt=1 -bd -bso0 -bsp0 "$work/7zz.7z" .)"
-  echo "7zz a -mx5 -mmt=1: wall $wall s, cpu $cpu s, $(stat -c %s "$work/7zz.7z") bytes"
-  awk -v o="$ours_wall" -v s="$wall" -v a="$(stat -c %s "$work/ours.7z")" -v b="$(stat -c %s "$work/7zz.7z")" \
-    'BEGIN { printf "ratio ours / 7zz: time %.2f, size %.3f\n", o / s, a / b }'
+  read -r wall cpu <<<"$(cd "$folder" && measure 7zz a -t7z -m0=lzma2 -mx5 -mmt=1 "$@" -bd -bso0 -bsp0 "$work/$name-7zz.7z" .)"
+  [ -n "$wall" ] || exit 1
+  b=$(stat -c %s "$work/$name-7zz.7z")
+  echo "$name, 7zz a -mx5 -mmt=1 $*: wall $wall s, cpu $cpu s, $b bytes"
+  awk -v o="$ours_wall" -v s="$wall" -v a="$a" -v b="$b" 'BEGIN { printf "%s ratio ours / 7zz: time %.2f, size %.3f\n", "'"$name"'", o / s, a / b }'
+  7zz t ${PACK_PASSWORD:+-p"$PACK_PASSWORD"} -bd -bso0 -bsp0 "$work/$name-ours.7z" && echo "$name: 7zz t accepts our archive"
+}
+
+pe=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+if [ -d "$pe" ] && [ ! -f "$work/pe.stamp" ]; then
+  rm -rf "$work/pe"; mkdir -p "$work/pe"
+  total=0
+  for f in $(ls "$pe" | grep -E '\.(dll|exe)$' | sort); do
+    size=$(stat -c %s "$pe/$f"); [ $((total + size)) -le $((40 << 20)) ] || continue
+    cp "$pe/$f" "$work/pe/"; total=$((total + size))
+  done
+  touch "$work/pe.stamp"
+fi
+
+for ((i = 0; i < runs; ++i)); do
+  compare tree "$work/data"
+  if [ -d "$work/pe" ]; then
+    echo "programs: $(ls "$work/pe" | wc -l) files, $(du -sb "$work/pe" | cut -f1) bytes"
+    compare programs "$work/pe" -mf=bcj
+  fi
 done
-7zz t ${PACK_PASSWORD:+-p"$PACK_PASSWORD"} -bd -bso0 -bsp0 "$work/ours.7z" && echo "7zz t accepts our archive"

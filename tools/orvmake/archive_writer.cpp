@@ -32,8 +32,8 @@ namespace {
 constexpr size_t kChunk = size_t(1) << 20;
 // The key derivation's cost as 7-Zip writes it: 2^19 SHA-256 rounds.
 constexpr unsigned kKeyCyclesPower = 19;
-// As 7-Zip's level 5: 16 MiB at most, less when the data is smaller (the reader then needs less memory).
-constexpr uint32_t kMaxDictionary = uint32_t(16) << 20;
+// As 7-Zip's level 5: 32 MiB at most, less when the data is smaller (the reader then needs less memory).
+constexpr uint32_t kMaxDictionary = uint32_t(32) << 20;
 constexpr uint32_t kMinDictionary = uint32_t(4) << 10;
 
 constexpr uint32_t kAttributeReadOnly = 0x01, kAttributeFolder = 0x10, kAttributeArchive = 0x20;
@@ -348,16 +348,16 @@ class FolderEncoder {
     while (code(LZMA_FINISH) != LZMA_STREAM_END) {
     }
     if (encrypting_) encrypting_->finish();
-    OutFolder folder;
-    if (chain_ == Chain::X86) {
-      folder.coders.push_back({kMethodBcjX86, {}});
-      folder.unpackSizes.push_back(unpacked_);
-    }
-    folder.coders.push_back({kMethodLzma2, lzma2Properties_});
-    folder.unpackSizes.push_back(unpacked_);
+    OutFolder folder;  // from the packed stream to the data
     if (encrypting_) {
       folder.coders.push_back({kMethodAes, aesProperties_});
       folder.unpackSizes.push_back(lzma2Bytes_);
+    }
+    folder.coders.push_back({kMethodLzma2, lzma2Properties_});
+    folder.unpackSizes.push_back(unpacked_);
+    if (chain_ == Chain::X86) {
+      folder.coders.push_back({kMethodBcjX86, {}});
+      folder.unpackSizes.push_back(unpacked_);
     }
     folder.packSize = counted_.count;
     folder.substreams = std::move(substreams);

@@ -87,10 +87,10 @@ void writeCoder(HeaderBytes& h, const OutCoder& c) {
 void writeFolder(HeaderBytes& h, const OutFolder& f) {
   h.number(f.coders.size());
   for (const OutCoder& c : f.coders) writeCoder(h, c);
-  // Coder i reads coder i + 1; the one input left unbound is the packed stream, so it goes unnamed.
+  // Coder i + 1 reads coder i; the one input left unbound is the packed stream, so it goes unnamed.
   for (size_t i = 0; i + 1 < f.coders.size(); ++i) {
-    h.number(i);
     h.number(i + 1);
+    h.number(i);
   }
 }
 

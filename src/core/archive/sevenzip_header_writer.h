@@ -36,8 +36,9 @@ struct OutStream {
   std::optional<uint32_t> crc;
 };
 
-// A folder whose coders form one chain: the first yields the folder's data, each reads the output of the
-// next, and the last reads the folder's one packed stream.
+// A folder whose coders form one chain, in the order 7-Zip writes them (some readers take no other): the
+// first reads the folder's one packed stream, each next one reads the output of the one before, and the
+// last yields the folder's data.
 struct OutFolder {
   std::vector<OutCoder> coders;
   std::vector<uint64_t> unpackSizes;  // the output size of each coder
