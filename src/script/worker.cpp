@@ -45,6 +45,7 @@
 #include "platform/strings.h"
 #include "ui/dialog_pool.h"
 #include "ui/main_window.h"
+#include "ui/progress_page.h"
 
 namespace orv {
 
@@ -392,6 +393,7 @@ WorkerOutcome runWorker(Engine& engine, WorkerKind kind, const std::function<voi
 bool finishCancelledStep(Engine& engine, std::string_view cancelLabel) {
   VariableStore& v = engine.vars;
   if (!isTrueText(v.getValue("ABORTEDONERROR")) && !silentRun(engine)) {
+    const TaskbarAttention failure(engine, true);
     MessageBoxW(windowOfHandleVariable(engine), widen(kCancelledMessage).c_str(), widen(engine.caption()).c_str(),
                 MB_OK | MB_ICONERROR);
   }

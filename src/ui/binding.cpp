@@ -233,7 +233,6 @@ void applyControl(Page& page, PageControl& c) {
     case ControlKind::Label:
     case ControlKind::StaticText:
     case ControlKind::Button:
-    case ControlKind::GroupBox:
     case ControlKind::CheckBox:
     case ControlKind::Radio: {
       std::string text = controlText(page, c);
@@ -244,6 +243,7 @@ void applyControl(Page& page, PageControl& c) {
       break;
     }
     case ControlKind::Panel:
+    case ControlKind::GroupBox:
       c.caption = controlText(page, c);
       break;
     case ControlKind::TabSheet:

@@ -281,10 +281,6 @@ NativeStyle nativeStyleOf(const PageControl& c, const Object& o) {
       n.style = WS_TABSTOP | LVS_REPORT | LVS_NOCOLUMNHEADER | LVS_SINGLESEL | LVS_SHOWSELALWAYS;
       n.exStyle = WS_EX_CLIENTEDGE;
       break;
-    case ControlKind::GroupBox:
-      n.cls = L"BUTTON";
-      n.style = BS_GROUPBOX;
-      break;
     case ControlKind::ProgressBar:
       n.cls = PROGRESS_CLASSW;
       n.style = c.marquee ? PBS_MARQUEE : 0;
@@ -394,7 +390,7 @@ class PageBuilder {
     c->proportional = boolOf(o, "Proportional", false);
     if (const Value* picture = valueOf(o, "Picture.Data"); picture && picture->type == ValueType::Binary)
       c->picture = page_.runtime->gdi.picture(picture->text, c->pictureSize, pictureFromDesignData);
-    if (c->kind == ControlKind::Panel) c->caption = c->designText;
+    if (c->kind == ControlKind::Panel || c->kind == ControlKind::GroupBox) c->caption = c->designText;
     c->bevelOuter = valueOf(o, "BevelOuter") ? textOf(o, "BevelOuter") : "bvRaised";
     c->bevelInner = textOf(o, "BevelInner");
     c->bevelStyle = textOf(o, "Style");

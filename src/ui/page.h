@@ -27,7 +27,7 @@ enum class ControlKind {
   ListBox,       // TListBox
   ComboBox,      // TComboBox, TFilterComboBox
   CheckListBox,  // TCheckListBox
-  GroupBox,      // TGroupBox
+  GroupBox,      // TGroupBox (drawn by the page, so that it is transparent over the page's background)
   Panel,         // TPanel (drawn by the page)
   Bevel,         // TBevel (drawn)
   Shape,         // TShape (drawn)
@@ -54,7 +54,7 @@ struct PageControl {
   std::string hint;
   int64_t tag = 0;
   std::string designText;  // Caption or Text as designed
-  std::string caption;     // what a drawn control shows now
+  std::string caption;     // what a drawn control (panel, group box, tab sheet) shows now
   std::vector<std::string> designItems;
   bool visible = true;   // own Visible property
   bool enabled = true;

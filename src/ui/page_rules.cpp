@@ -24,7 +24,11 @@ std::optional<bool> designBoolOf(const std::string& text) {
   return std::nullopt;
 }
 
-bool isTextControl(const PageControl& c) { return c.window && c.kind != ControlKind::Panel && c.kind != ControlKind::TabSheet; }
+// Controls whose caption the page draws itself.
+bool isDrawnCaption(const PageControl& c) {
+  return c.kind == ControlKind::Panel || c.kind == ControlKind::GroupBox || c.kind == ControlKind::TabSheet;
+}
+bool isTextControl(const PageControl& c) { return c.window && !isDrawnCaption(c); }
 
 bool hasCheckedState(const PageControl& c) { return c.kind == ControlKind::CheckBox || c.kind == ControlKind::Radio; }
 
@@ -72,7 +76,7 @@ std::optional<std::string> propertyText(Page&, PageControl& c, std::string_view 
   if (equalsNoCase(property, "Checked") && hasCheckedState(c) && c.window)
     return designBool(SendMessageW(c.window, BM_GETCHECK, 0, 0) == BST_CHECKED);
   if (equalsNoCase(property, "Caption") || equalsNoCase(property, "Text")) {
-    if (c.kind == ControlKind::Panel || c.kind == ControlKind::TabSheet) return c.caption;
+    if (isDrawnCaption(c)) return c.caption;
     if (isTextControl(c)) return windowText(c.window);
     return std::nullopt;
   }
@@ -114,7 +118,7 @@ bool setPropertyText(Page& page, PageControl& c, std::string_view property, cons
     return true;
   }
   if (equalsNoCase(property, "Caption") || equalsNoCase(property, "Text")) {
-    if (c.kind == ControlKind::Panel || c.kind == ControlKind::TabSheet) {
+    if (isDrawnCaption(c)) {
       c.caption = text;
       InvalidateRect(page.window, &c.bounds, TRUE);
       return true;

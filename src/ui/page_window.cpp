@@ -139,6 +139,30 @@ void paintPanel(HDC dc, Page& page, const PageControl& c) {
   SelectObject(dc, oldFont);
 }
 
+// An etched frame with the caption in a gap of its top edge; inside, whatever lies behind shows through.
+void paintGroupBox(HDC dc, Page& page, const PageControl& c) {
+  HGDIOBJ oldFont = SelectObject(dc, c.font);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  RECT frame = c.bounds;
+  frame.top += metrics.tmHeight / 2;
+  DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
+  if (!c.caption.empty()) {
+    const std::wstring text = widen(c.caption);
+    RECT caption{c.bounds.left + 8, c.bounds.top, c.bounds.right - 8, c.bounds.top + metrics.tmHeight};
+    DrawTextW(dc, text.c_str(), -1, &caption, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS | DT_CALCRECT);
+    caption.right = std::min(caption.right + 2, c.bounds.right - 6);
+    caption.left -= 2;
+    FillRect(dc, &caption, solidBrush(page, colorBehind(page, c)));
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, !c.enabled ? GetSysColor(COLOR_GRAYTEXT)
+                                : c.fontColor != CLR_INVALID ? c.fontColor : GetSysColor(COLOR_BTNTEXT));
+    caption.left += 2;
+    DrawTextW(dc, text.c_str(), -1, &caption, DT_LEFT | DT_SINGLELINE | DT_END_ELLIPSIS);
+  }
+  SelectObject(dc, oldFont);
+}
+
 void paintBevel(HDC dc, const PageControl& c) {
   RECT r = c.bounds;
   const bool raised = equalsNoCase(c.bevelStyle, "bsRaised");
@@ -205,6 +229,7 @@ void paintPage(Page& page, HDC dc) {
     if (c->window || !page.effectivelyVisible(*c)) continue;
     switch (c->kind) {
       case ControlKind::Panel: paintPanel(dc, page, *c); break;
+      case ControlKind::GroupBox: paintGroupBox(dc, page, *c); break;
       case ControlKind::Bevel: paintBevel(dc, *c); break;
       case ControlKind::Shape: paintShape(dc, *c); break;
       case ControlKind::Image: paintImage(dc, *c); break;

@@ -53,7 +53,6 @@ void refreshControl(Page& page, PageControl& c, const Progress& p, bool marquee)
   switch (c.kind) {
     case ControlKind::Label:
     case ControlKind::Button:
-    case ControlKind::GroupBox:
     case ControlKind::StaticText: {
       // Captions that name variables follow them while the page is up.
       std::string text = e.vars.expand(page.runtime->registeredText(page.designFileName, c.name));
@@ -63,6 +62,7 @@ void refreshControl(Page& page, PageControl& c, const Progress& p, bool marquee)
       break;
     }
     case ControlKind::Panel:
+    case ControlKind::GroupBox:
     case ControlKind::TabSheet: {
       const std::string text = e.vars.expand(page.runtime->registeredText(page.designFileName, c.name));
       if (c.caption != text) {
@@ -108,6 +108,18 @@ void setTaskbarAttention(DialogRuntime& rt, bool on, bool error) {
   else if (mode == "PAUSE") state = TaskbarState::Paused;
   if (progressWindow && IsWindow(progressWindow)) rt.taskbar.setState(progressWindow, state);
   else if (rt.current) rt.taskbar.setState(rt.current->window, state);
+}
+
+TaskbarAttention::TaskbarAttention(Engine& engine, bool error) : runtime_(dialogRuntime(engine)), error_(error) {
+  if (runtime_) setTaskbarAttention(*runtime_, true, error_);
+}
+
+TaskbarAttention::~TaskbarAttention() {
+  try {
+    if (runtime_) setTaskbarAttention(*runtime_, false, error_);
+  } catch (...) {
+    // The box has closed either way; a taskbar that cannot be restored stays as it is.
+  }
 }
 
 bool updateProgressDisplay(Engine& e, std::string_view text, bool reportCancel, int64_t minimum, int64_t maximum,

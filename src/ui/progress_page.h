@@ -22,4 +22,18 @@ void progressTimerTick(Page& page);
 // SetTaskbarAttention: paused (a question) or error while a box is up, and back.
 void setTaskbarAttention(DialogRuntime& runtime, bool on, bool error);
 
+// The taskbar attention state for as long as it lives: wrap every message box the engine shows during a
+// run in one (error for failure messages, else a question). Without pages it does nothing.
+class TaskbarAttention {
+ public:
+  TaskbarAttention(Engine& engine, bool error);
+  ~TaskbarAttention();
+  TaskbarAttention(const TaskbarAttention&) = delete;
+  TaskbarAttention& operator=(const TaskbarAttention&) = delete;
+
+ private:
+  DialogRuntime* runtime_;
+  bool error_;
+};
+
 }  // namespace orv

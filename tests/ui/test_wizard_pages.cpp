@@ -134,6 +134,8 @@ TEST(WizardPages, KeyboardWalksModalAndModelessPages) {
   PageFiles files;
   files.designs["user"] = wizardPage("User", "Your details",
                                      label("NameLabel", 24, 72, "&Your name:") + edit("NameEdit", 88, "$CUSTOMER$") +
+                                         "  object Options: TGroupBox\n    Left = 16\n    Top = 128\n    Width = 440\n"
+                                         "    Height = 52\n    Caption = 'Terms'\n  end\n" +
                                          checkBox("Agree", 150, "I a&gree", "AGREED"));
   files.designs["second"] = wizardPage("Second", "Second page", label("Body", 24, 76, "Escape asks, Enter goes on."));
   files.designs["busy"] = wizardPage("Busy", "Working", label("Body", 24, 76, "The script is busy."));
@@ -305,24 +307,39 @@ TEST(ProgressPage, FollowsTheWorker) {
   EXPECT_TRUE(fileExists(run.root + "dest\\part" + std::to_string(ProgressRun::kFiles - 1) + ".bin"));
 }
 
+// A cancel while the native engine copies. With ABORTONERROR "FALSE" the step ends as cancelled and the
+// script goes on with ABORTEDONERROR set; with "TRUE" the copies made so far are rolled back and the run
+// ends at that step, so none of the script's later lines leave their digit.
 TEST(ProgressPage, CancelDuringTheWorker) {
-  ProgressRun run;
-  RunningSetup setup(buildPageSetup(run.lines, run.files));
-  HWND progress = waitForPage(setup, "Installing Lumen");
-  ASSERT_TRUE(progress);
-  ASSERT_TRUE(eventually([&] { return statusText(progress).find("part") != std::string::npos; }, 20000));
-  HWND cancel = childWithText(progress, "Cancel");
-  click(cancel);
-  HWND question = waitForWindowWithText(setup, "Are you sure you want to cancel?");
-  ASSERT_TRUE(question);
-  click(childWithText(question, "&Yes"));
-  EXPECT_TRUE(eventually([&] { return !IsWindowEnabled(cancel); }));
-  // The step ends as cancelled: its message, then the script goes on with ABORTEDONERROR set.
-  HWND cancelled = waitForWindowWithText(setup, "Setup cancelled", 20000);
-  ASSERT_TRUE(cancelled);
-  screenshot("progress-cancelled");
-  click(childWithText(cancelled, "OK"));
-  EXPECT_EQ(setup.wait(), 9123u);
+  struct Case {
+    const char* abortOnError;
+    uint32_t exitCode;
+    bool copiesKept;
+  };
+  for (const Case& c : {Case{"FALSE", 9123u, true}, Case{"TRUE", 0u, false}}) {
+    SCOPED_TRACE(std::string("ABORTONERROR ") + c.abortOnError);
+    ProgressRun run;
+    run.lines[5] = {"Set Variable", "ABORTONERROR", c.abortOnError};
+    RunningSetup setup(buildPageSetup(run.lines, run.files));
+    HWND progress = waitForPage(setup, "Installing Lumen");
+    ASSERT_TRUE(progress);
+    ASSERT_TRUE(eventually([&] { return statusText(progress).find("part") != std::string::npos; }, 20000));
+    HWND cancel = childWithText(progress, "Cancel");
+    click(cancel);
+    HWND question = waitForWindowWithText(setup, "Are you sure you want to cancel?");
+    ASSERT_TRUE(question);
+    click(childWithText(question, "&Yes"));
+    EXPECT_TRUE(eventually([&] { return !IsWindowEnabled(cancel); }));
+    HWND cancelled = waitForWindowWithText(setup, "Setup cancelled", 20000);
+    ASSERT_TRUE(cancelled);
+    screenshot(std::string("progress-cancelled-") + c.abortOnError);
+    click(childWithText(cancelled, "OK"));
+    EXPECT_EQ(setup.wait(), c.exitCode);
+    bool anyCopy = false;
+    for (int i = 0; i < ProgressRun::kFiles && !anyCopy; ++i)
+      anyCopy = fileExists(run.root + "dest\\part" + std::to_string(i) + ".bin");
+    EXPECT_EQ(anyCopy, c.copiesKept);
+  }
 }
 
 }  // namespace
