@@ -463,6 +463,7 @@ std::string controlText(Page& page, const PageControl& c) {
 
 void applyDialogValues(Page& page) {
   DialogRuntime& rt = *page.runtime;
+  createPendingWindows(page);
   suppressed(page, [&] {
     for (const auto& c : page.controls) applyControl(page, *c);
     applyFeatureControls(page);

@@ -314,6 +314,30 @@ NativeStyle nativeStyleOf(const PageControl& c, const Object& o) {
   return n;
 }
 
+// A drop-down list costs several times an edit under some window systems (its list is a window of its
+// own); pages build faster without them and make them when the machine is idle or the page is filled.
+bool madeAfterStartUp(ControlKind kind) { return kind == ControlKind::ComboBox || kind == ControlKind::DriveCombo; }
+
+// A control's window with its font; false when the system refused it.
+bool makeWindow(Page& page, PageControl& c, int index, const NativeStyle& n, int dpi) {
+  int height = c.bounds.bottom - c.bounds.top;
+  if (c.kind == ControlKind::ComboBox || c.kind == ControlKind::DriveCombo) height += MulDiv(200, dpi, 96);
+  const int id = kFirstControlId + index;
+  c.window = CreateWindowExW(n.exStyle, n.cls, L"", WS_CHILD | WS_CLIPSIBLINGS | n.style, c.bounds.left, c.bounds.top,
+                             c.bounds.right - c.bounds.left, height, page.window,
+                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+  if (!c.window) return false;
+  SendMessageW(c.window, WM_SETFONT, reinterpret_cast<WPARAM>(c.font), FALSE);
+  return true;
+}
+
+void fillDrives(PageControl& c) {
+  wchar_t drives[512];
+  const DWORD n = GetLogicalDriveStringsW(511, drives);
+  for (const wchar_t* d = drives; n && n < 512 && *d; d += wcslen(d) + 1)
+    SendMessageW(c.window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(d));
+}
+
 class PageBuilder {
  public:
   PageBuilder(Page& page, int dpi, int designPpi) : page_(page), dpi_(dpi), designPpi_(designPpi) {}
@@ -424,14 +448,12 @@ class PageBuilder {
   void createWindow(PageControl& c, const Object& o) {
     const NativeStyle n = nativeStyleOf(c, o);
     if (!n.cls) return;
-    int height = c.bounds.bottom - c.bounds.top;
-    if (c.kind == ControlKind::ComboBox || c.kind == ControlKind::DriveCombo) height += MulDiv(200, dpi_, 96);
-    const int id = kFirstControlId + static_cast<int>(page_.controls.size());
-    c.window = CreateWindowExW(n.exStyle, n.cls, L"", WS_CHILD | WS_CLIPSIBLINGS | n.style, c.bounds.left, c.bounds.top,
-                               c.bounds.right - c.bounds.left, height, page_.window,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
-    if (!c.window) return;
-    SendMessageW(c.window, WM_SETFONT, reinterpret_cast<WPARAM>(c.font), FALSE);
+    const int index = static_cast<int>(page_.controls.size());
+    if (madeAfterStartUp(c.kind)) {
+      page_.pendingWindows.push_back(PendingWindow{index, n.cls, n.style, n.exStyle});
+      return;
+    }
+    if (!makeWindow(page_, c, index, n, dpi_)) return;
     initialise(c, o);
     if (!c.enabled) EnableWindow(c.window, FALSE);
   }
@@ -480,13 +502,6 @@ class PageBuilder {
         if (boolOf(o, "CheckBoxes", false))
           SetWindowLongPtrW(c.window, GWL_STYLE, GetWindowLongPtrW(c.window, GWL_STYLE) | TVS_CHECKBOXES);
         break;
-      case ControlKind::DriveCombo: {
-        wchar_t drives[512];
-        const DWORD n = GetLogicalDriveStringsW(511, drives);
-        for (const wchar_t* d = drives; n && n < 512 && *d; d += wcslen(d) + 1)
-          SendMessageW(c.window, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(d));
-        break;
-      }
       default:
         break;
     }
@@ -574,6 +589,30 @@ std::unique_ptr<Page> buildPage(DialogRuntime& runtime, const design::Object& ro
   PageBuilder(*page, dpi, designPpi).build(root, formFont);
   applyVisibility(*page);
   return page;
+}
+
+bool hasPendingWindows(const Page& page) { return !page.pendingWindows.empty(); }
+
+void createPendingWindows(Page& page) {
+  if (page.pendingWindows.empty()) return;
+  const int dpi = screenDpi();
+  std::vector<PendingWindow> pending;
+  pending.swap(page.pendingWindows);
+  for (const PendingWindow& p : pending) {
+    PageControl& c = *page.controls[static_cast<size_t>(p.control)];
+    NativeStyle n;
+    n.cls = p.windowClass;
+    n.style = p.style;
+    n.exStyle = p.exStyle;
+    if (!makeWindow(page, c, p.control, n, dpi)) continue;
+    if (c.kind == ControlKind::DriveCombo) fillDrives(c);
+    if (!c.enabled) EnableWindow(c.window, FALSE);
+    // Keyboard order is window order: right after the windowed control designed before it.
+    HWND before = nullptr;
+    for (int i = p.control - 1; i >= 0 && !before; --i) before = page.controls[static_cast<size_t>(i)]->window;
+    SetWindowPos(c.window, before ? before : HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (page.effectivelyVisible(c)) ShowWindow(c.window, SW_SHOWNA);
+  }
 }
 
 void selectTabSheet(Page& page, int pageControl, int tab) {

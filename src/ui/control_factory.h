@@ -17,6 +17,11 @@ inline constexpr size_t kMaxPageControls = 4000;  // a design with more is refus
 std::unique_ptr<Page> buildPage(DialogRuntime& runtime, const design::Object& root, const std::string& key,
                                 const std::string& designFileName);
 
+// The controls whose windows cost most to make (drop-down lists) are left out of buildPage; this makes
+// them, in their place in the tab order. Idle time after start-up calls it, and so does filling a page.
+void createPendingWindows(Page& page);
+bool hasPendingWindows(const Page& page);
+
 // Shows the controls of the tab sheet `tab` of the page control at `pageControl` and hides the others.
 void selectTabSheet(Page& page, int pageControl, int tab);
 // Shows or hides every native control after its own and its containers' visibility.

@@ -22,6 +22,8 @@ namespace orv {
 namespace {
 
 constexpr size_t kMaxDesignBytes = 64u << 20;
+constexpr UINT_PTR kIdleBuildTimer = 0x5800;  // clear of the watchdogs' ids
+constexpr UINT kIdleBuildMs = 20;
 
 bool silentRun(const Engine& e) { return e.startup.silent || isTrueText(e.vars.getValue("SILENT")); }
 
@@ -221,6 +223,34 @@ HWND loadDialog(Engine& engine, const std::string& key, const std::string& desig
   return window;
 }
 
+namespace {
+
+// The windows left out at start-up are made one page at a time while the machine waits for the user:
+// a timer's tick comes only when no other message is queued.
+void buildPendingWhenIdle(Engine& engine) {
+  mainWindow(engine).startTimer(kIdleBuildTimer, kIdleBuildMs, [&engine] {
+    DialogRuntime* rt = dialogRuntime(engine);
+    Page* next = nullptr;
+    if (rt)
+      for (const auto& entry : rt->pool)
+        if (hasPendingWindows(*entry.second)) {
+          next = entry.second.get();
+          break;
+        }
+    if (!next) {
+      mainWindow(engine).stopTimer(kIdleBuildTimer);
+      return;
+    }
+    try {
+      createPendingWindows(*next);
+    } catch (...) {
+      next->pendingWindows.clear();  // the page works without them; filling it never retries forever
+    }
+  });
+}
+
+}  // namespace
+
 void preloadDialogs(Engine& engine, const std::function<void()>& loaded) {
   DialogRuntime* rt = dialogRuntime(engine);
   // A silent run shows no page; one that turns visible later builds its pages when it first shows them.
@@ -231,6 +261,7 @@ void preloadDialogs(Engine& engine, const std::function<void()>& loaded) {
     loadDialog(engine, dialogKey(i), rt->supportFolder + name + ".dfm");
     if (loaded) loaded();
   }
+  buildPendingWhenIdle(engine);
 }
 
 DialogAnswer showDialog(Engine& engine, const std::string& key, bool modal) {

@@ -83,6 +83,13 @@ struct PageControl {
   bool isCancel = false;   // the button Escape presses
 };
 
+// A control whose window is made after start-up (see createPendingWindows).
+struct PendingWindow {
+  int control = -1;
+  const wchar_t* windowClass = nullptr;
+  DWORD style = 0, exStyle = 0;
+};
+
 // Fonts, design pictures and brushes shared by every page of the runtime: each distinct font, picture
 // and colour is made once, however many controls and pages use it.
 class GdiCache {
@@ -124,6 +131,7 @@ struct Page {
   HFONT font = nullptr;
   std::string designCaption;
   std::vector<std::unique_ptr<PageControl>> controls;
+  std::vector<PendingWindow> pendingWindows;
   HBRUSH background = nullptr;
 
   int result = -1;  // 2 cancel, 6 next, 7 back, 8 custom

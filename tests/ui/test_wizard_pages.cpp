@@ -134,6 +134,9 @@ TEST(WizardPages, KeyboardWalksModalAndModelessPages) {
   PageFiles files;
   files.designs["user"] = wizardPage("User", "Your details",
                                      label("NameLabel", 24, 72, "&Your name:") + edit("NameEdit", 88, "$CUSTOMER$") +
+                                         "  object Mode: TComboBox\n    Left = 362\n    Top = 88\n    Width = 100\n"
+                                         "    Height = 21\n    Style = csDropDownList\n    Hint = 'MODE'\n"
+                                         "    Items.Strings = (\n      'Typical'\n      'Custom')\n  end\n" +
                                          "  object Options: TGroupBox\n    Left = 16\n    Top = 128\n    Width = 440\n"
                                          "    Height = 52\n    Caption = 'Terms'\n  end\n" +
                                          checkBox("Agree", 150, "I a&gree", "AGREED"));
@@ -141,12 +144,14 @@ TEST(WizardPages, KeyboardWalksModalAndModelessPages) {
   files.designs["busy"] = wizardPage("Busy", "Working", label("Body", 24, 76, "The script is busy."));
   ScriptLines lines = {{"Set Variable", "TRAIL", "9"}, {"Set Variable", "WIZARD", "NEXT"}, {"Set Variable", "CUSTOMER", "Ann"},
                        {"Set Variable", "AGREED", "FALSE"}, {"Set Variable", "ZORN_IsCancelled", "FALSE"},
+                       {"Set Variable", "MODE", "Typical"},
                        page("user"), page("second"), page("busy", "FALSE"),
                        {"Set Variable", "I", "0"}, {"While", "ZORN_IsCancelled", "0", "TRUE", "TRUE"},
                        {"Mathematics", "$I$", "1", "0", "I"}, {"Wend"}, {"Hide Dialog"}};
   append(lines, markIf("CUSTOMER", "Ann Lees", 1));
   append(lines, markIf("AGREED", "TRUE", 2));
   append(lines, markIf("ZORN_IsCancelled", "TRUE", 3));
+  append(lines, markIf("MODE", "Custom", 4));
   lines.push_back({"Terminate with Exit Code", "$TRAIL$"});
   RunningSetup setup(buildPageSetup(lines, files));
 
@@ -157,8 +162,11 @@ TEST(WizardPages, KeyboardWalksModalAndModelessPages) {
   pressKeys("alt+y");
   pressKeys("End");
   typeText(" Lee");
+  pressKeys("Tab");  // the drop-down list, made after start-up but in its designed place
+  pressKeys("Down");
   pressKeys("Tab");
   pressKeys("space");
+  pressKeys("shift+Tab");
   pressKeys("shift+Tab");
   pressKeys("End");
   typeText("s");
@@ -185,7 +193,7 @@ TEST(WizardPages, KeyboardWalksModalAndModelessPages) {
   question = waitForWindowWithText(setup, "Are you sure you want to cancel?");
   ASSERT_TRUE(question);
   click(childWithText(question, "&Yes"));
-  EXPECT_EQ(setup.wait(), 9123u);
+  EXPECT_EQ(setup.wait(), 91234u);
 }
 
 TEST(WizardPages, DestinationBrowseKeepsTheProductFolders) {
