@@ -89,5 +89,33 @@ TEST(DefaultPages, LicenseAndDestinationWalkedLikeAUser) {
   EXPECT_EQ(setup.wait(), 9123u);
 }
 
+COLORREF screenPixel(HWND window, POINT clientPoint) {
+  ClientToScreen(window, &clientPoint);
+  HDC screen = GetDC(nullptr);
+  const COLORREF color = GetPixel(screen, clientPoint.x, clientPoint.y);
+  ReleaseDC(nullptr, screen);
+  return color;
+}
+
+// The components page frames its description in a group box, which shows the page's background inside.
+TEST(DefaultPages, ComponentsDescriptionGroupShowsThePageInside) {
+  PageFiles files;
+  files.designs["components"] = defaultPageSource("components.txt");
+  ScriptLines lines = {{"Set Variable", "WIZARD", "NEXT"}, {"Set Variable", "TITLE", "Lumen"}, modalPage("components"),
+                       {"Terminate with Exit Code", "7"}};
+  RunningSetup setup(buildPageSetup(lines, files));
+  HWND components = waitForPage(setup, "Lumen Setup");
+  ASSERT_TRUE(components);
+  Sleep(300);  // painted
+  screenshot("default-components");
+  // Inside the frame, left of the description text, against a bare spot of the page.
+  const COLORREF inside = screenPixel(components, POINT{293, 200});
+  const COLORREF page = screenPixel(components, POINT{12, 200});
+  EXPECT_NE(page, CLR_INVALID);
+  EXPECT_EQ(inside, page);
+  click(childWithText(components, "&Next >"));
+  EXPECT_EQ(setup.wait(), 7u);
+}
+
 }  // namespace
 }  // namespace orv::test
