@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <map>
+#include <memory>
 
 #include "bootstrap/engine.h"
 #include "core/text.h"
@@ -63,13 +64,23 @@ bool extractOnce(Engine& engine, WorkerContext& worker, ExtractionJob& job, cons
 
 }  // namespace
 
+constexpr ULONGLONG kWakeIntervalMs = 15;
+
 ArchiveLibrary::Progress extractionProgress(Engine& engine, WorkerContext& worker, const std::string& prefix) {
-  return [&engine, &worker, prefix](const std::string& file, uint64_t done, uint64_t total) {
+  // The library calls back for every file and every written chunk, thousands of times a second; the
+  // page refreshes at most every few milliseconds anyway, so the UI thread is woken that often and at
+  // the end, not for every call.
+  auto lastWake = std::make_shared<ULONGLONG>(0);
+  return [&engine, &worker, prefix, lastWake](const std::string& file, uint64_t done, uint64_t total) {
     const uint64_t percent = total == 0 ? 100 : std::min<uint64_t>(100, done / total * 100 + (done % total) * 100 / total + 1);
     std::string text = prefix.empty() ? std::string() : prefix + "\r";
     text += fileNameOf(file) + ", " + std::to_string(percent) + "% complete";
     reportProgress(engine, text, 0, 100, static_cast<int64_t>(percent));
-    wakeUiThread(engine);
+    const ULONGLONG now = GetTickCount64();
+    if (done >= total || now - *lastWake >= kWakeIntervalMs) {
+      *lastWake = now;
+      wakeUiThread(engine);
+    }
     return !worker.stopRequested();
   };
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <mutex>
 #include <set>
+#include <unordered_set>
 
 #include "core/archive/entry_path.h"
 #include "core/archive/sevenzip.h"
@@ -120,13 +121,21 @@ std::u32string matchKey(std::string_view utf8) { return toUtf32(foldKey(archive:
 
 std::vector<bool> chooseEntries(const std::vector<ArchiveEntry>& entries, const OrvFileSet* files) {
   if (!files || !files->names || files->count <= 0) return std::vector<bool>(entries.size(), true);
+  // Callers usually name every entry of a listing: plain names are looked up, only masks are tried one
+  // by one, so choosing stays linear in the size of the archive.
+  std::unordered_set<std::u32string> names;
   std::vector<std::u32string> patterns;
-  for (int32_t i = 0; i < files->count; ++i)
-    if (files->names[i]) patterns.push_back(matchKey(fromCodePage(files->names[i], CP_ACP)));
+  for (int32_t i = 0; i < files->count; ++i) {
+    if (!files->names[i]) continue;
+    std::u32string key = matchKey(fromCodePage(files->names[i], CP_ACP));
+    if (key.find_first_of(U"*?") == std::u32string::npos) names.insert(std::move(key));
+    else patterns.push_back(std::move(key));
+  }
   std::vector<bool> chosen(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
     const std::u32string key = matchKey(entries[i].name);
-    chosen[i] = std::any_of(patterns.begin(), patterns.end(), [&](const auto& p) { return wildcardMatch(p, key); });
+    chosen[i] = names.count(key) > 0 ||
+                std::any_of(patterns.begin(), patterns.end(), [&](const auto& p) { return wildcardMatch(p, key); });
   }
   return chosen;
 }
