@@ -165,6 +165,7 @@ class Reader {
       image.compilerVariables.insert(image.compilerVariables.end(), {"CACHESOURCES", "TRUE"});
     for (const DraftLine& draft : drafts_) addScriptLine(draft);
     substituteConstants();
+    storePasswords();
   }
 
  private:
@@ -174,6 +175,22 @@ class Reader {
     const auto constants = ImageIndex(image).compilerConstants();
     for (std::string& parameter : image.parameters)
       if (parameter.find('#') != std::string::npos) parameter = expandCompilerConstants(parameter, constants);
+  }
+
+  // The engine reads a stored password in the project's code page (known once the whole project is
+  // read), while the archive is locked with the text itself: a password that code page cannot hold
+  // would reach the engine changed and never open its block.
+  void storePasswords() {
+    const unsigned cp = static_cast<unsigned>(image.codePage);
+    for (const MediaBlock& block : project.mediaBlocks) {
+      if (block.password.empty()) continue;
+      const std::string stored = utf8ToCodePage(block.password, cp);
+      if (codePageToUtf8(stored, cp) != block.password)
+        throw ProjectError(block.at.file, block.at.line, "the password of the media block " + block.name +
+                                                             " holds characters that code page " + std::to_string(cp) +
+                                                             " cannot show (choose another codepage)");
+      addAll(image.mediaPasswords, {block.name, scrambleMediaPassword(stored)});
+    }
   }
 
   // The offline copy moves files out of the setup's data folder unless the sources are kept: a setup
@@ -312,8 +329,6 @@ class Reader {
         throw ProjectError(at.file, at.line, (web ? "the media block " + block.name : std::string("the offline block")) +
                                                  " is already named at " + placeOf(other.at, at));
     if (block.folder[0] != '/') block.folder = folderPart(at.file) + block.folder;
-    if (!block.password.empty())
-      addAll(image.mediaPasswords, {block.name, scrambleMediaPassword(block.password)});
     project.mediaBlocks.push_back(std::move(block));
   }
 

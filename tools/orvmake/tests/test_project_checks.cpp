@@ -95,6 +95,8 @@ TEST_F(ProjectFolder, MalformedProjectsAreRefusedAtTheirLine) {
       {"include cycle-a.orvp\n", ""},  // reported at the include that closes the cycle, in cycle-b.orvp
       {"title = X\nmedia DATA = files | password=\n", "2: the password of the media block DATA must be a text without control characters"},
       {"title = X\nmedia DATA = files | password=a | password=b\n", "2: the media block DATA has two passwords"},
+      {std::string("title = X\nmedia DATA = files | password=snow\xE2\x98\x83\n") + kInstall,
+       "2: the password of the media block DATA holds characters that code page 1252 cannot show (choose another codepage)"},
       {"title = X\nmedia DATA = files | url=www.example.com/DATA.7zip\n",
        "2: \"www.example.com/DATA.7zip\" is not a download address (http://, https:// or ftp:// and a host, no blanks)"},
       {"title = X\nmedia DATA = files | mirror=x\n", "2: unknown media block setting \"mirror=x\" (password=..., url=...)"},
@@ -179,7 +181,8 @@ TEST_F(ProjectFolder, BlockPasswordsAreStoredSoTheEngineReadsThemBack) {
   ASSERT_EQ(p.image.mediaPasswords.size(), 2u);
   EXPECT_EQ(p.image.mediaPasswords[0], "DATA");
   EXPECT_NE(p.image.mediaPasswords[1], "s\xC3\xA9\x63ret | 1");
-  EXPECT_EQ(unscrambleMediaPassword(p.image.mediaPasswords[1]).value_or("<bad>"), "s\xC3\xA9\x63ret | 1");
+  // Stored in the project's code page (1252 unless it names another), as the engine reads it.
+  EXPECT_EQ(unscrambleMediaPassword(p.image.mediaPasswords[1]).value_or("<bad>"), "s\xE9\x63ret | 1");
   EXPECT_EQ(p.mediaBlocks[0].password, "s\xC3\xA9\x63ret | 1") << "the archive writer takes the plain text";
   for (const std::string& password : {std::string(), std::string("a"), std::string(300, 'x'), std::string("\x01\xFF\x80", 3)})
     EXPECT_EQ(unscrambleMediaPassword(scrambleMediaPassword(password)).value_or("<bad>"), password);
