@@ -42,6 +42,14 @@ bool removeFile(const std::string& path) {
 
 bool moveTree(const std::string& from, const std::string& to) {
   const std::string source = withTrailingBackslash(from), target = withTrailingBackslash(to);
+  // Into a missing or empty folder of the same volume the tree moves by one rename.
+  std::string bareTarget = target, bareSource = source;
+  bareTarget.pop_back();
+  bareSource.pop_back();
+  if (!folderExists(target) || RemoveDirectoryW(widen(bareTarget).c_str())) {
+    if (createFolders(folderOf(bareTarget)) && MoveFileExW(widen(bareSource).c_str(), widen(bareTarget).c_str(), 0))
+      return true;
+  }
   for (const std::string& relative : filesBelow(source)) {
     const std::string destination = target + relative;
     if (!createFolders(folderOf(destination)) || !removeFile(destination)) return false;

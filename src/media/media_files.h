@@ -11,8 +11,9 @@ namespace orv {
 // Paths of every file under `folder` (with a trailing backslash), relative to it, in listing order.
 std::vector<std::string> filesBelow(const std::string& folder);
 // Moves every file of the tree into `to` (a destination's attributes cleared and the file deleted
-// first), making folders as needed, then removes the emptied source tree. False when a file could not
-// be moved; what was moved stays moved.
+// first), making folders as needed, then removes the emptied source tree; into a missing or empty `to`
+// on the same volume the whole tree moves by one rename. False when a file could not be moved; what was
+// moved stays moved.
 bool moveTree(const std::string& from, const std::string& to);
 // Deletes the file at `path` when there is one, attributes cleared first; false when it stays.
 bool removeFile(const std::string& path);

@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 
 #include "bootstrap/engine.h"
 #include "core/text.h"
@@ -29,19 +30,32 @@ bool moveOver(const std::string& from, const std::string& to) {
 
 // Step 2b and 2c of the extraction worker: every table entry of this block into its folder. In move
 // mode an archive file that two entries name is copied back from where the first one put it.
+//
+// An entry whose place in the data folder is its own place in the block (the block folder + its path
+// in the archive) stays where the extraction put it: the block's folder then moves into the data folder
+// whole, one rename instead of one per file.
 PlacementOutcome placeFiles(const ExtractionJob& job, bool copyMode) {
   const std::string blockRoot = job.scratch + job.blockName + "\\";
+  const std::string blockTarget = job.dataFolder + job.blockName + "\\";
+  const auto inPlace = [&](const MediaPlacement& p) {
+    return !copyMode && equalsNoCase(job.dataFolder + p.destinationFolder + fileNameOf(p.pathInArchive),
+                                     blockTarget + p.pathInArchive);
+  };
+  std::set<std::string> staying;  // lower-case sources that travel with the block's folder
+  for (const MediaPlacement& p : job.placements)
+    if (inPlace(p)) staying.insert(lower(blockRoot + p.pathInArchive));
   std::map<std::string, std::string> movedTo;  // lower-case source -> where it went
   for (const MediaPlacement& p : job.placements) {
+    if (inPlace(p)) continue;
     const std::string source = blockRoot + p.pathInArchive;
     const std::string folder = job.dataFolder + p.destinationFolder;
     const std::string destination = folder + fileNameOf(source);
     if (!createFolders(folder) || !removeFile(destination)) return copyMode ? PlacementOutcome::CopyFailed : PlacementOutcome::MoveFailed;
-    if (copyMode) {
-      if (!copyOver(source, destination)) return PlacementOutcome::CopyFailed;
+    const std::string key = lower(source);
+    if (copyMode || staying.count(key)) {
+      if (!copyOver(source, destination)) return copyMode ? PlacementOutcome::CopyFailed : PlacementOutcome::MoveFailed;
       continue;
     }
-    const std::string key = lower(source);
     if (!fileExists(source)) {
       const auto earlier = movedTo.find(key);
       if (earlier == movedTo.end() || !copyOver(earlier->second, source)) return PlacementOutcome::MoveFailed;
