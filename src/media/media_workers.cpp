@@ -37,16 +37,17 @@ bool moveOver(const std::string& from, const std::string& to) {
 PlacementOutcome placeFiles(const ExtractionJob& job, bool copyMode) {
   const std::string blockRoot = job.scratch + job.blockName + "\\";
   const std::string blockTarget = job.dataFolder + job.blockName + "\\";
-  const auto inPlace = [&](const MediaPlacement& p) {
-    return !copyMode && equalsNoCase(job.dataFolder + p.destinationFolder + fileNameOf(p.pathInArchive),
-                                     blockTarget + p.pathInArchive);
-  };
+  std::vector<bool> inPlace(job.placements.size());
   std::set<std::string> staying;  // lower-case sources that travel with the block's folder
-  for (const MediaPlacement& p : job.placements)
-    if (inPlace(p)) staying.insert(lower(blockRoot + p.pathInArchive));
+  for (size_t i = 0; i < job.placements.size() && !copyMode; ++i) {
+    const MediaPlacement& p = job.placements[i];
+    inPlace[i] = equalsNoCase(job.dataFolder + p.destinationFolder + fileNameOf(p.pathInArchive), blockTarget + p.pathInArchive);
+    if (inPlace[i]) staying.insert(lower(blockRoot + p.pathInArchive));
+  }
   std::map<std::string, std::string> movedTo;  // lower-case source -> where it went
-  for (const MediaPlacement& p : job.placements) {
-    if (inPlace(p)) continue;
+  for (size_t i = 0; i < job.placements.size(); ++i) {
+    if (inPlace[i]) continue;
+    const MediaPlacement& p = job.placements[i];
     const std::string source = blockRoot + p.pathInArchive;
     const std::string folder = job.dataFolder + p.destinationFolder;
     const std::string destination = folder + fileNameOf(source);

@@ -608,27 +608,36 @@ TEST(Sha256, PublishedVectors) {
   EXPECT_EQ(Bytes(d.begin(), d.end()), fromHex("cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"));
 }
 
-TEST(Aes, BlockAndCbcVectors) {
-  // FIPS-197, appendix C.3.
+// FIPS-197 appendix C.3 (key 00..1f) and SP 800-38A F.2.5/F.2.6 (CBC-AES256, IV 00..0f).
+aes::Key countingKey() {
   aes::Key key;
   for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(i);
-  const Bytes cipher = fromHex("8ea2b7ca516745bfeafc49904b496089");
+  return key;
+}
+constexpr const char* kFipsPlain = "00112233445566778899aabbccddeeff";
+constexpr const char* kFipsCipher = "8ea2b7ca516745bfeafc49904b496089";
+constexpr const char* kCbcKey = "603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4";
+constexpr const char* kCbcPlain =
+    "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+    "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710";
+constexpr const char* kCbcCipher =
+    "f58c4c04d6e5f1ba779eabfb5f7bfbd69cfc4e967edb808d679f777bc6702c7d"
+    "39f23369a9d9bacfa530e26304231461b2eb05e2c39be9fcda6c19078c6a9d1b";
+
+TEST(Aes, BlockAndCbcVectors) {
+  const Bytes cipher = fromHex(kFipsCipher);
   uint8_t plain[16];
-  aes::Aes256Decryptor(key).decryptBlock(cipher.data(), plain);
-  EXPECT_EQ(Bytes(plain, plain + 16), fromHex("00112233445566778899aabbccddeeff"));
+  aes::Aes256Decryptor(countingKey()).decryptBlock(cipher.data(), plain);
+  EXPECT_EQ(Bytes(plain, plain + 16), fromHex(kFipsPlain));
 
   // SP 800-38A F.2.6 (CBC-AES256) through the 7z decoder: with a cost of 63 the key is salt + password
   // bytes, so the 32-byte key is a 16-byte salt and 8 UTF-16 characters.
-  const Bytes k = fromHex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");
+  const Bytes k = fromHex(kCbcKey);
   const Bytes props = concat({{0xFF, 0xFF}, Bytes(k.begin(), k.begin() + 16), fromHex("000102030405060708090a0b0c0d0e0f")});
   std::u16string password;
   for (size_t i = 16; i < 32; i += 2) password.push_back(static_cast<char16_t>(k[i] | k[i + 1] << 8));
-  const Bytes ciphertext = fromHex(
-      "f58c4c04d6e5f1ba779eabfb5f7bfbd69cfc4e967edb808d679f777bc6702c7d"
-      "39f23369a9d9bacfa530e26304231461b2eb05e2c39be9fcda6c19078c6a9d1b");
-  const Bytes expected = fromHex(
-      "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
-      "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
+  const Bytes ciphertext = fromHex(kCbcCipher);
+  const Bytes expected = fromHex(kCbcPlain);
   for (const size_t step : {size_t(1), size_t(17), SIZE_MAX}) {
     ChoppySource in(ciphertext, step);
     auto decoder = makeAesDecoder(props, password, in);
@@ -637,27 +646,23 @@ TEST(Aes, BlockAndCbcVectors) {
 }
 
 TEST(Aes, EncryptionMatchesTheVectorsAndTheDecoder) {
-  aes::Key key;
-  for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(i);
-  const Bytes plain = fromHex("00112233445566778899aabbccddeeff");
+  aes::Key key = countingKey();
+  const Bytes plain = fromHex(kFipsPlain);
   uint8_t cipher[16];
   aes::Aes256Encryptor(key).encryptBlock(plain.data(), cipher);
-  EXPECT_EQ(Bytes(cipher, cipher + 16), fromHex("8ea2b7ca516745bfeafc49904b496089"));
+  EXPECT_EQ(Bytes(cipher, cipher + 16), fromHex(kFipsCipher));
 
   // SP 800-38A F.2.5 (CBC-AES256 encryption), fed in two calls so the chain carries across them.
-  const Bytes k = fromHex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");
+  const Bytes k = fromHex(kCbcKey);
   std::copy(k.begin(), k.end(), key.begin());
   aes::CbcEncryptor::Block iv;
   for (size_t i = 0; i < iv.size(); ++i) iv[i] = static_cast<uint8_t>(i);
-  Bytes data = fromHex(
-      "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
-      "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710");
+  Bytes data = fromHex(kCbcPlain);
   const Bytes original = data;
   aes::CbcEncryptor cbc(key, iv);
   cbc.encrypt(data.data(), 16);
   cbc.encrypt(data.data() + 16, data.size() - 16);
-  EXPECT_EQ(data, fromHex("f58c4c04d6e5f1ba779eabfb5f7bfbd69cfc4e967edb808d679f777bc6702c7d"
-                          "39f23369a9d9bacfa530e26304231461b2eb05e2c39be9fcda6c19078c6a9d1b"));
+  EXPECT_EQ(data, fromHex(kCbcCipher));
 
   // What the encryptor makes with a derived key and written properties, the 7z decoder takes back.
   const Bytes salt = {9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 1, 2, 3, 4, 5, 6};

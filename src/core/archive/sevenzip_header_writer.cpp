@@ -136,6 +136,26 @@ void writeStreamsInfo(HeaderBytes& h, uint64_t packPos, const std::vector<OutFol
   h.byte(kEnd);
 }
 
+namespace {
+
+bool any(const std::vector<bool>& v) { return std::find(v.begin(), v.end(), true) != v.end(); }
+
+// A property that some files have and others lack: the defined bits, "not external", then the values
+// of the files that have one, each `width` bytes little-endian.
+template <typename Value>
+void optionalProperty(HeaderBytes& h, uint8_t id, const std::vector<OutFile>& files, const std::vector<bool>& defined,
+                      std::optional<Value> OutFile::*field, int width) {
+  if (!any(defined)) return;
+  HeaderBytes p;
+  p.definedBits(defined);
+  p.byte(0);
+  for (const auto& f : files)
+    if (f.*field) p.le(*(f.*field), width);
+  h.property(id, p);
+}
+
+}  // namespace
+
 void writeFilesInfo(HeaderBytes& h, const std::vector<OutFile>& files) {
   h.byte(kFilesInfo);
   h.number(files.size());
@@ -149,7 +169,6 @@ void writeFilesInfo(HeaderBytes& h, const std::vector<OutFile>& files) {
     timeDefined.push_back(f.modified.has_value());
     attrDefined.push_back(f.attributes.has_value());
   }
-  auto any = [](const std::vector<bool>& v) { return std::find(v.begin(), v.end(), true) != v.end(); };
   if (any(emptyStream)) {
     HeaderBytes b;
     b.bits(emptyStream);
@@ -169,22 +188,8 @@ void writeFilesInfo(HeaderBytes& h, const std::vector<OutFile>& files) {
   names.byte(0);
   for (const auto& f : files) names.utf16(f.name);
   h.property(kName, names);
-  if (any(timeDefined)) {
-    HeaderBytes t;
-    t.definedBits(timeDefined);
-    t.byte(0);
-    for (const auto& f : files)
-      if (f.modified) t.le(*f.modified, 8);
-    h.property(kMTime, t);
-  }
-  if (any(attrDefined)) {
-    HeaderBytes a;
-    a.definedBits(attrDefined);
-    a.byte(0);
-    for (const auto& f : files)
-      if (f.attributes) a.le(*f.attributes, 4);
-    h.property(kWinAttributes, a);
-  }
+  optionalProperty(h, kMTime, files, timeDefined, &OutFile::modified, 8);
+  optionalProperty(h, kWinAttributes, files, attrDefined, &OutFile::attributes, 4);
   h.byte(kEnd);
 }
 

@@ -15,6 +15,7 @@
 #include "core/archive/sevenzip.h"
 #include "orvmake/archive_writer.h"
 #include "orvmake/media.h"
+#include "orvmake/tests/test_folder.h"
 
 namespace orv::make {
 namespace {
@@ -23,11 +24,6 @@ namespace fs = std::filesystem;
 using archive::ArchiveEntry;
 using archive::ArchiveError;
 using archive::SevenZipArchive;
-
-std::string readAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Text-like bytes that compress, with a seed so files differ.
 std::string textBytes(size_t size, unsigned seed) {
@@ -124,16 +120,11 @@ std::string sevenZipMethods(const fs::path& archivePath, const std::string& pass
   return out;
 }
 
-class ArchiveWriter : public ::testing::Test {
+class ArchiveWriter : public TestFolder {
  public:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() / ("orvmake-pack-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
-    fs::create_directories(root_);
-  }
-  void TearDown() override { fs::remove_all(root_); }
+  ArchiveWriter() : TestFolder("pack") {}
 
+  // An input file of the archive (below "in"), remembered with its bytes.
   void write(const std::string& name, const std::string& bytes) {
     const fs::path path = root_ / "in" / fs::u8path(name);
     fs::create_directories(path.parent_path());
@@ -143,7 +134,6 @@ class ArchiveWriter : public ::testing::Test {
   void folder(const std::string& name) { fs::create_directories(root_ / "in" / fs::u8path(name)); }
   std::vector<PackEntry> tree() { return entriesOfFolder(root_ / "in", ""); }
 
-  fs::path root_;
   std::map<std::string, std::string> written_;
 };
 

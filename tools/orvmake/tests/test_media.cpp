@@ -12,28 +12,22 @@
 
 #include "orvmake/media.h"
 #include "orvmake/project.h"
+#include "orvmake/tests/test_folder.h"
 
 namespace orv::make {
 namespace {
 
 namespace fs = std::filesystem;
 
-class MediaProject : public ::testing::Test {
+class MediaProject : public TestFolder {
  protected:
+  MediaProject() : TestFolder("media") {}
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("orvmake-media-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
+    TestFolder::SetUp();
     write("files/readme.txt", "read me");
     write("files/bin/app.dll", "0123456789");
     write("files/bin/tools/helper.exe", "helper");
     write("files/bin/notes.txt", "notes");
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  void write(const std::string& name, const std::string& text) {
-    fs::create_directories((root_ / name).parent_path());
-    std::ofstream(root_ / name, std::ios::binary) << text;
   }
   Project planned(const std::string& text) {
     write("project.orvp", "title = Media\nmedia DEMO = files\n" + text);
@@ -41,8 +35,6 @@ class MediaProject : public ::testing::Test {
     planMedia(project);
     return project;
   }
-
-  fs::path root_;
 };
 
 constexpr char kFlags[] = " | FALSE | FALSE | FALSE | TRUE | | FALSE | FALSE | FALSE | FALSE\n";

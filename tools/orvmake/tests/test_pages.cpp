@@ -17,6 +17,7 @@
 #include "core/text.h"
 #include "orvmake/pages.h"
 #include "orvmake/project.h"
+#include "orvmake/tests/test_folder.h"
 
 namespace orv::make {
 namespace {
@@ -148,28 +149,17 @@ TEST(PageErrors, NameTheFileAndTheLine) {
 
 // ---- the tool on whole projects ----
 
-class ProjectBuild : public ::testing::Test {
+class ProjectBuild : public TestFolder {
  protected:
+  ProjectBuild() : TestFolder("test") {}
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("orvmake-test-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
+    TestFolder::SetUp();
     fs::create_directories(root_ / "out");
     fs::create_directories(root_ / "res");
     write("stub.exe", "MZ engine stand-in");
     write("res/readme.txt", "support\r\n");
     write("pages/small.txt", kSmallPage);
     write("pages/small.rules", "IF (Box.Checked = False)  THEN  Next.Enabled := False;\n");
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  void write(const std::string& name, const std::string& text) {
-    fs::create_directories((root_ / name).parent_path());
-    std::ofstream(root_ / name, std::ios::binary) << text;
-  }
-  std::string read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
 
   // Runs orvmake on the project; its exit code, with its error output in `errors_`.
@@ -179,7 +169,7 @@ class ProjectBuild : public ::testing::Test {
                                 (root_ / "stub.exe").string() + " --out " + (root_ / "out").string() + " >/dev/null 2>" +
                                 (root_ / "errors.txt").string();
     const int status = std::system(command.c_str());
-    errors_ = read(root_ / "errors.txt");
+    errors_ = readAll(root_ / "errors.txt");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
@@ -195,16 +185,15 @@ class ProjectBuild : public ::testing::Test {
     const std::string command = "7zz l -ba -slt " + (root_ / "out/setup.res").string() + " | sed -n 's/^Path = //p' | sort > " +
                                 (root_ / "listing.txt").string();
     EXPECT_EQ(std::system(command.c_str()), 0);
-    return read(root_ / "listing.txt");
+    return readAll(root_ / "listing.txt");
   }
   std::string archiveFile(const std::string& name) {
     const std::string command = "7zz e -so " + (root_ / "out/setup.res").string() + " " + name + " > " + (root_ / "x.bin").string() +
                                 " 2>/dev/null";
     EXPECT_EQ(std::system(command.c_str()), 0);
-    return read(root_ / "x.bin");
+    return readAll(root_ / "x.bin");
   }
 
-  fs::path root_;
   std::string errors_;
 };
 
@@ -225,7 +214,7 @@ TEST_F(ProjectBuild, PutsCompiledPagesAndSupportFilesIntoTheArchive) {
   EXPECT_EQ(design::writeText(design::readBinary(small, kCp1252).root), design::writeText(design::readText(kSmallPage, kCp1252)));
   EXPECT_EQ(archiveFile("small.dfm.orvf"), "IF (Box.Checked = False)  THEN  Next.Enabled := False;\r\n");
   EXPECT_EQ(archiveFile("welcome.dfm"), compilePage(PageEntry{"welcome", "", "", {}}, kCp1252)[0].bytes);
-  EXPECT_EQ(read(root_ / "out/setup.exe").substr(0, 18), "MZ engine stand-in");
+  EXPECT_EQ(readAll(root_ / "out/setup.exe").substr(0, 18), "MZ engine stand-in");
 }
 
 TEST_F(ProjectBuild, RefusesMalformedInputAndWritesNothing) {
@@ -263,12 +252,12 @@ TEST_F(ProjectBuild, RefusesMalformedInputAndWritesNothing) {
 
 TEST_F(ProjectBuild, AFailedBuildLeavesTheLastGoodSetupAsItWas) {
   ASSERT_EQ(make(std::string(kProjectHead)), 0) << errors_;
-  const std::string exe = read(root_ / "out/setup.exe"), res = read(root_ / "out/setup.res");
+  const std::string exe = readAll(root_ / "out/setup.exe"), res = readAll(root_ / "out/setup.res");
   write("pages/small.txt", "object Small: TForm\n  Caption = 'x'\n  object\nend\n");
   EXPECT_EQ(make(std::string(kProjectHead)), 1);
   EXPECT_EQ(outputFiles(), (std::vector<std::string>{"setup.exe", "setup.res"}));
-  EXPECT_EQ(read(root_ / "out/setup.exe"), exe);
-  EXPECT_EQ(read(root_ / "out/setup.res"), res);
+  EXPECT_EQ(readAll(root_ / "out/setup.exe"), exe);
+  EXPECT_EQ(readAll(root_ / "out/setup.res"), res);
 }
 
 }  // namespace

@@ -17,27 +17,21 @@
 #include "orvmake/command_table.h"
 #include "orvmake/media.h"
 #include "orvmake/project.h"
+#include "orvmake/tests/test_folder.h"
 
 namespace orv::make {
 namespace {
 
 namespace fs = std::filesystem;
 
-class ProjectFolder : public ::testing::Test {
+class ProjectFolder : public TestFolder {
  protected:
+  ProjectFolder() : TestFolder("checks") {}
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("orvmake-checks-" + std::to_string(::getpid()) + "-" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
+    TestFolder::SetUp();
     write("files/app.dll", "0123456789");
     write("files/docs/guide.txt", "guide");
     write("files/docs/more/notes.txt", "notes!");
-  }
-  void TearDown() override { fs::remove_all(root_); }
-
-  void write(const std::string& name, const std::string& text) const {
-    fs::create_directories((root_ / name).parent_path());
-    std::ofstream(root_ / name, std::ios::binary) << text;
   }
   std::string path(const std::string& name) const { return (root_ / name).string(); }
 
@@ -59,14 +53,7 @@ class ProjectFolder : public ::testing::Test {
                                 " " + extra + " >/dev/null 2>" + path("stderr.txt");
     return std::system(command.c_str());
   }
-
-  fs::path root_;
 };
-
-std::string readAll(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 constexpr char kInstall[] = "Install Files: DATA | | $TARGETDIR$\n";
 
